@@ -1,0 +1,128 @@
+// Round-trip cost of the library against bare DeviceIoControl, and throughput by thread count.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <vector>
+
+#include "imb_contract.h"
+#include "zynvx7w.h"
+
+static const BYTE kGetDeviceId[13] = {0, 0, 0, 0, 0x40, 0x4B, 0x4C, 0x00, 0x20, 0x01, 0x06, 0x00, 0x00};
+
+static double Seconds(LARGE_INTEGER start, LARGE_INTEGER end)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return double(end.QuadPart - start.QuadPart) / double(frequency.QuadPart);
+}
+
+static HANDLE OpenDevice()
+{
+    return CreateFileA(IMB_DEVICE_PATH_A, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                       OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+static bool LibraryRequest(HANDLE)
+{
+    BYTE data[64], length = sizeof(data), code;
+    return SendVX7Request(0, 0x18, 0x01, nullptr, 0, 0x20, data, &length, &code) == 0;
+}
+
+static bool BareRequest(HANDLE device)
+{
+    BYTE response[46];
+    DWORD count = 0;
+    return DeviceIoControl(device, IMB_IOCTL_SEND_MESSAGE, const_cast<BYTE *>(kGetDeviceId), 13, response,
+                           sizeof(response), &count, nullptr) != FALSE;
+}
+
+// The pattern the library is built on: a fresh event and OVERLAPPED per request.
+static bool EventRequest(HANDLE device)
+{
+    BYTE response[46];
+    DWORD count = 0;
+    OVERLAPPED overlapped = {};
+    overlapped.hEvent = CreateEventA(nullptr, TRUE, TRUE, nullptr);
+    BOOL ok = DeviceIoControl(device, IMB_IOCTL_SEND_MESSAGE, const_cast<BYTE *>(kGetDeviceId), 13, response,
+                              sizeof(response), &count, &overlapped);
+    CloseHandle(overlapped.hEvent);
+    return ok != FALSE;
+}
+
+typedef bool (*RequestFunction)(HANDLE);
+
+static double MedianMicroseconds(RequestFunction request, HANDLE device, int rounds)
+{
+    std::vector<double> samples;
+    for (int i = 0; i < rounds; ++i) {
+        LARGE_INTEGER start, end;
+        QueryPerformanceCounter(&start);
+        if (!request(device)) return -1;
+        QueryPerformanceCounter(&end);
+        samples.push_back(Seconds(start, end) * 1e6);
+    }
+    std::sort(samples.begin(), samples.end());
+    return samples[samples.size() / 2];
+}
+
+struct ThroughputRun {
+    RequestFunction request;
+    HANDLE device;
+    int requests;
+};
+
+static DWORD WINAPI RunRequests(void *argument)
+{
+    ThroughputRun *run = static_cast<ThroughputRun *>(argument);
+    for (int i = 0; i < run->requests; ++i) {
+        if (!run->request(run->device)) return 1;
+    }
+    return 0;
+}
+
+static double RequestsPerSecond(RequestFunction request, HANDLE device, int threads, int perThread)
+{
+    std::vector<HANDLE> handles;
+    ThroughputRun run = {request, device, perThread};
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    for (int i = 0; i < threads; ++i) handles.push_back(CreateThread(nullptr, 0, RunRequests, &run, 0, nullptr));
+    WaitForMultipleObjects(threads, handles.data(), TRUE, INFINITE);
+    QueryPerformanceCounter(&end);
+    for (HANDLE h : handles) CloseHandle(h);
+    return threads * perThread / Seconds(start, end);
+}
+
+int main()
+{
+    DWORD session;
+    if (OpenVX7Driver(&session) != 0) {
+        printf("the simulated driver does not answer\n");
+        return 1;
+    }
+    HANDLE device = OpenDevice();
+    const int rounds = 4000;
+    // Warm up both paths before measuring.
+    MedianMicroseconds(LibraryRequest, device, 200);
+    MedianMicroseconds(BareRequest, device, 200);
+    double library = MedianMicroseconds(LibraryRequest, device, rounds);
+    double bare = MedianMicroseconds(BareRequest, device, rounds);
+    double mandated = MedianMicroseconds(EventRequest, device, rounds);
+    printf("median round trip, Get Device ID (%d requests each)\n", rounds);
+    printf("  SendVX7Request                          %8.1f us\n", library);
+    printf("  DeviceIoControl, kept-open handle       %8.1f us\n", bare);
+    printf("  DeviceIoControl + CreateEvent/Close     %8.1f us\n", mandated);
+    printf("  library / mandated pattern              %8.3f   (goal <= 1.05)\n", library / mandated);
+    printf("  library / bare DeviceIoControl          %8.3f\n", library / bare);
+    printf("aggregate requests per second\n");
+    printf("  threads      library         bare   library/bare\n");
+    for (int threads : {1, 2, 4, 8}) {
+        double lib = RequestsPerSecond(LibraryRequest, device, threads, 2000 / threads * 2);
+        double raw = RequestsPerSecond(BareRequest, device, threads, 2000 / threads * 2);
+        printf("  %7d %12.0f %12.0f %14.3f%s\n", threads, lib, raw, lib / raw, threads == 8 ? "   (goal >= 0.9)" : "");
+    }
+    CloseHandle(device);
+    CloseVX7Driver(static_cast<LONG>(session));
+    return 0;
+}

@@ -1,0 +1,118 @@
+#include "simulated_bmc.h"
+
+#include <cstring>
+
+SimulatedBmc::SimulatedBmc()
+    : device_(CreateFileA(IMB_DEVICE_PATH_A, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                          nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+{
+}
+
+SimulatedBmc::~SimulatedBmc()
+{
+    if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
+}
+
+bool SimulatedBmc::Control(DWORD code, const void *input, DWORD inputSize, void *output, DWORD outputSize,
+                           DWORD *returned)
+{
+    DWORD count = 0;
+    BOOL ok = DeviceIoControl(device_, code, const_cast<void *>(input), inputSize, output, outputSize, &count,
+                              nullptr);
+    if (returned != nullptr) *returned = count;
+    return ok != FALSE;
+}
+
+bool SimulatedBmc::Reset()
+{
+    return Control(IMBSIM_IOCTL_RESET, nullptr, 0, nullptr, 0);
+}
+
+bool SimulatedBmc::SetBehaviour(const ImbSimBehaviour &behaviour)
+{
+    return Control(IMBSIM_IOCTL_SET_BEHAVIOUR, &behaviour, sizeof(behaviour), nullptr, 0);
+}
+
+bool SimulatedBmc::AnswerWithCompletionCode(uint8_t code, uint32_t count)
+{
+    ImbSimBehaviour behaviour = {};
+    behaviour.requestCount = count;
+    behaviour.fields = IMBSIM_SET_COMPLETION_CODE;
+    behaviour.completionCode = code;
+    return SetBehaviour(behaviour);
+}
+
+bool SimulatedBmc::CompleteWithStatus(uint32_t status, uint32_t count)
+{
+    ImbSimBehaviour behaviour = {};
+    behaviour.requestCount = count;
+    behaviour.fields = IMBSIM_SET_STATUS;
+    behaviour.status = status;
+    return SetBehaviour(behaviour);
+}
+
+bool SimulatedBmc::ReportByteCount(uint32_t byteCount, uint32_t count)
+{
+    ImbSimBehaviour behaviour = {};
+    behaviour.requestCount = count;
+    behaviour.fields = IMBSIM_SET_BYTE_COUNT;
+    behaviour.byteCount = byteCount;
+    return SetBehaviour(behaviour);
+}
+
+bool SimulatedBmc::DelayAnswers(uint32_t delayMs, uint32_t count)
+{
+    ImbSimBehaviour behaviour = {};
+    behaviour.requestCount = count;
+    behaviour.fields = IMBSIM_SET_DELAY;
+    behaviour.delayMs = delayMs;
+    return SetBehaviour(behaviour);
+}
+
+bool SimulatedBmc::SetBmc(const ImbSimBmcConfig &config)
+{
+    return Control(IMBSIM_IOCTL_SET_BMC, &config, sizeof(config), nullptr, 0);
+}
+
+std::vector<ImbSimLogEntry> SimulatedBmc::ReadLog(uint32_t first, int64_t *frequency)
+{
+    std::vector<ImbSimLogEntry> entries;
+    const DWORD batch = 256;
+    std::vector<uint8_t> buffer(sizeof(ImbSimLogHeader) + batch * sizeof(ImbSimLogEntry));
+    for (;;) {
+        DWORD returned = 0;
+        if (!Control(IMBSIM_IOCTL_READ_LOG, &first, sizeof(first), buffer.data(), buffer.size(), &returned)) break;
+        ImbSimLogHeader header;
+        memcpy(&header, buffer.data(), sizeof(header));
+        if (frequency != nullptr) *frequency = header.counterFrequency;
+        const ImbSimLogEntry *batchEntries = reinterpret_cast<const ImbSimLogEntry *>(buffer.data() + sizeof(header));
+        entries.insert(entries.end(), batchEntries, batchEntries + header.entryCount);
+        if (header.entryCount == 0 || entries.back().sequence + 1 >= header.totalLogged) break;
+        first = entries.back().sequence + 1;
+    }
+    return entries;
+}
+
+uint32_t SimulatedBmc::LoggedCount()
+{
+    uint8_t buffer[sizeof(ImbSimLogHeader)] = {};
+    uint32_t first = 0xFFFFFFFFu;
+    if (!Control(IMBSIM_IOCTL_READ_LOG, &first, sizeof(first), buffer, sizeof(buffer))) return 0;
+    ImbSimLogHeader header;
+    memcpy(&header, buffer, sizeof(header));
+    return header.totalLogged;
+}
+
+ImbSimWatchdogState SimulatedBmc::ReadWatchdog()
+{
+    ImbSimWatchdogState state = {};
+    Control(IMBSIM_IOCTL_READ_WATCHDOG, nullptr, 0, &state, sizeof(state));
+    return state;
+}
+
+ImbSimCounters SimulatedBmc::ReadCounters()
+{
+    ImbSimCounters counters = {};
+    Control(IMBSIM_IOCTL_READ_COUNTERS, nullptr, 0, &counters, sizeof(counters));
+    return counters;
+}

@@ -1,0 +1,37 @@
+#pragma once
+// Test-side client of the simulated driver's control requests.
+#include <windows.h>
+
+#include <vector>
+
+#include "imb_contract.h"
+
+class SimulatedBmc {
+public:
+    SimulatedBmc();
+    ~SimulatedBmc();
+    SimulatedBmc(const SimulatedBmc &) = delete;
+    SimulatedBmc &operator=(const SimulatedBmc &) = delete;
+
+    bool Connected() const { return device_ != INVALID_HANDLE_VALUE; }
+
+    bool Reset();
+    bool SetBehaviour(const ImbSimBehaviour &behaviour);
+    // Shorthands for the next count requests.
+    bool AnswerWithCompletionCode(uint8_t code, uint32_t count = 1);
+    bool CompleteWithStatus(uint32_t status, uint32_t count = 1);
+    bool ReportByteCount(uint32_t byteCount, uint32_t count = 1);
+    bool DelayAnswers(uint32_t delayMs, uint32_t count = 1);
+    bool SetBmc(const ImbSimBmcConfig &config);
+
+    // Log entries from sequence first on (all that are still kept).
+    std::vector<ImbSimLogEntry> ReadLog(uint32_t first = 0, int64_t *frequency = nullptr);
+    uint32_t LoggedCount();
+    ImbSimWatchdogState ReadWatchdog();
+    ImbSimCounters ReadCounters();
+
+private:
+    bool Control(DWORD code, const void *input, DWORD inputSize, void *output, DWORD outputSize,
+                 DWORD *returned = nullptr);
+    HANDLE device_;
+};

@@ -1,0 +1,36 @@
+#pragma once
+// Assertion helpers that report the caller's line.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <vector>
+
+// Set before every call that is expected to fail, so a stale last error cannot pass for its result.
+const DWORD kLastErrorSentinel = 0xDEADBEEF;
+
+// Evaluates call after setting the sentinel and expects it to give expected.
+#define EXPECT_RESULT_WITH_SENTINEL(expected, call) \
+    EXPECT_EQ(static_cast<DWORD>(expected), (SetLastError(kLastErrorSentinel), static_cast<DWORD>(call)))
+
+std::string HexBytes(const uint8_t *bytes, size_t count);
+
+inline void ExpectBytesAt(const char *file, int line, const uint8_t *actual, size_t actualCount,
+                          const std::vector<uint8_t> &expected)
+{
+    std::string want = HexBytes(expected.data(), expected.size());
+    std::string got = HexBytes(actual, actualCount);
+    if (want != got) ADD_FAILURE_AT(file, line) << "bytes differ\n  expected: " << want << "\n  actual:   " << got;
+}
+
+#define EXPECT_BYTES(actual, count, ...) ExpectBytesAt(__FILE__, __LINE__, (actual), (count), __VA_ARGS__)
+
+inline uint32_t ReadLe32(const uint8_t *bytes)
+{
+    uint32_t value;
+    memcpy(&value, bytes, sizeof(value));
+    return value;
+}
