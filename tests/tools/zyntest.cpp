@@ -1,0 +1,197 @@
+// Inspection tool for the scenario scripts: reads the simulated BMC, the SCM and the registry
+// from inside the scenario's Wine prefix and prints one fact per line.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "simulated_bmc.h"
+
+static int Usage()
+{
+    fprintf(stderr,
+            "zyntest bmc-reset | bmc-log [first] | bmc-watchdog | bmc-counters\n"
+            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every]\n"
+            "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY\n");
+    return 2;
+}
+
+static double Milliseconds(int64_t counter, int64_t frequency)
+{
+    return frequency > 0 ? double(counter) * 1000.0 / double(frequency) : 0.0;
+}
+
+static std::string Hex(const uint8_t *bytes, size_t count)
+{
+    std::string text;
+    char piece[4];
+    for (size_t i = 0; i < count; ++i) {
+        snprintf(piece, sizeof(piece), "%s%02X", i ? " " : "", bytes[i]);
+        text += piece;
+    }
+    return text;
+}
+
+static int BmcLog(SimulatedBmc &bmc, uint32_t first)
+{
+    int64_t frequency = 0;
+    for (const ImbSimLogEntry &e : bmc.ReadLog(first, &frequency)) {
+        uint32_t shown = e.inputLength < sizeof(e.packet) ? e.inputLength : sizeof(e.packet);
+        uint32_t answered = e.reportedBytes < sizeof(e.response) ? e.reportedBytes : sizeof(e.response);
+        printf("seq=%u t=%.3f done=%.3f in=%u out=%u status=0x%08X bytes=%u packet=%s response=%s\n", e.sequence,
+               Milliseconds(e.counter, frequency), Milliseconds(e.completedCounter, frequency), e.inputLength,
+               e.outputLength, e.status, e.reportedBytes, Hex(e.packet, shown).c_str(),
+               Hex(e.response, answered).c_str());
+    }
+    return 0;
+}
+
+static int BmcWatchdog(SimulatedBmc &bmc)
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    ImbSimWatchdogState s = bmc.ReadWatchdog();
+    printf("use=0x%02X actions=0x%02X pretimeout=%u flags=0x%02X initial=%u present=%u running=%u set=%u "
+           "sets=%u resets=%u started=%.3f events=%u\n",
+           s.timerUse, s.timerActions, s.preTimeoutInterval, s.expirationFlags, s.initialCountdown,
+           s.presentCountdown, s.running, s.everSet, s.setCount, s.resetCount,
+           Milliseconds(s.lastStartCounter, frequency.QuadPart), s.eventCount);
+    for (uint32_t i = 0; i < s.eventCount && i < IMBSIM_MAX_EVENTS; ++i) {
+        const ImbSimWatchdogEvent &e = s.events[i];
+        FILETIME utc;
+        SYSTEMTIME when;
+        utc.dwLowDateTime = static_cast<DWORD>(e.systemTime);
+        utc.dwHighDateTime = static_cast<DWORD>(e.systemTime >> 32);
+        FileTimeToSystemTime(&utc, &when);
+        printf("event=%s action=%u use=%u logged=%u t=%.3f utc=%02u:%02u:%02u.%03u\n",
+               e.kind == IMBSIM_EVENT_EXPIRY ? "expiry" : "pretimeout", e.action, e.timerUse, e.logged,
+               Milliseconds(e.counter, frequency.QuadPart), when.wHour, when.wMinute, when.wSecond,
+               when.wMilliseconds);
+    }
+    return 0;
+}
+
+static int BmcSet(SimulatedBmc &bmc, int argc, char **argv)
+{
+    ImbSimBehaviour behaviour = {};
+    behaviour.requestCount = 1;
+    for (int i = 0; i < argc; ++i) {
+        const char *equals = strchr(argv[i], '=');
+        if (equals == nullptr) return Usage();
+        std::string key(argv[i], equals - argv[i]);
+        const char *text = equals + 1;
+        uint32_t value = static_cast<uint32_t>(strtoul(text, nullptr, 0));
+        if (key == "cc") {
+            behaviour.fields |= IMBSIM_SET_COMPLETION_CODE;
+            behaviour.completionCode = value;
+        } else if (key == "status") {
+            behaviour.fields |= IMBSIM_SET_STATUS;
+            behaviour.status = value;
+        } else if (key == "bytes") {
+            behaviour.fields |= IMBSIM_SET_BYTE_COUNT;
+            behaviour.byteCount = value;
+        } else if (key == "delay") {
+            behaviour.fields |= IMBSIM_SET_DELAY;
+            behaviour.delayMs = value;
+        } else if (key == "count") {
+            behaviour.requestCount = strcmp(text, "every") == 0 ? IMBSIM_EVERY_REQUEST : value;
+        } else {
+            return Usage();
+        }
+    }
+    return bmc.SetBehaviour(behaviour) ? 0 : 1;
+}
+
+static int Bmc(const char *command, int argc, char **argv)
+{
+    SimulatedBmc bmc;
+    if (!bmc.Connected()) {
+        fprintf(stderr, "zyntest: the simulated driver does not answer (%lu)\n", GetLastError());
+        return 1;
+    }
+    if (strcmp(command, "bmc-reset") == 0) return bmc.Reset() ? 0 : 1;
+    if (strcmp(command, "bmc-log") == 0) return BmcLog(bmc, argc > 0 ? strtoul(argv[0], nullptr, 0) : 0);
+    if (strcmp(command, "bmc-watchdog") == 0) return BmcWatchdog(bmc);
+    if (strcmp(command, "bmc-set") == 0) return BmcSet(bmc, argc, argv);
+    if (strcmp(command, "bmc-counters") == 0) {
+        ImbSimCounters c = bmc.ReadCounters();
+        printf("opens=%u closes=%u requests=%u handles=%u\n", c.opens, c.closes, c.sendRequests, c.openHandles);
+        return 0;
+    }
+    return Usage();
+}
+
+static int Service(const char *command, const char *name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG) : nullptr;
+    int result = 1;
+    if (service == nullptr) {
+        printf("absent error=%lu\n", GetLastError());
+    } else if (strcmp(command, "service-status") == 0) {
+        SERVICE_STATUS_PROCESS s = {};
+        DWORD needed = 0;
+        if (QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&s), sizeof(s), &needed)) {
+            printf("state=%lu exit=%lu specific=%lu checkpoint=%lu wait=%lu controls=%lu type=0x%lx pid=%lu\n",
+                   s.dwCurrentState, s.dwWin32ExitCode, s.dwServiceSpecificExitCode, s.dwCheckPoint, s.dwWaitHint,
+                   s.dwControlsAccepted, s.dwServiceType, s.dwProcessId);
+            result = 0;
+        }
+    } else {
+        BYTE buffer[8192];
+        QUERY_SERVICE_CONFIGA *c = reinterpret_cast<QUERY_SERVICE_CONFIGA *>(buffer);
+        DWORD needed = 0;
+        if (QueryServiceConfigA(service, c, sizeof(buffer), &needed)) {
+            printf("type=0x%lx start=%lu error=%lu path=%s display=%s account=%s\n", c->dwServiceType,
+                   c->dwStartType, c->dwErrorControl, c->lpBinaryPathName, c->lpDisplayName,
+                   c->lpServiceStartName ? c->lpServiceStartName : "");
+            result = 0;
+        }
+    }
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return result;
+}
+
+// Values in the registry's own order (Wine keeps insertion order), with type, size and data.
+static int RegValues(const char *subkey)
+{
+    HKEY key;
+    LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, subkey, 0, KEY_READ, &key);
+    if (error != ERROR_SUCCESS) {
+        printf("absent error=%ld\n", error);
+        return 1;
+    }
+    for (DWORD index = 0;; ++index) {
+        char name[256];
+        BYTE data[4096];
+        DWORD nameLength = sizeof(name), type = 0, size = sizeof(data);
+        if (RegEnumValueA(key, index, name, &nameLength, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+        printf("%s type=%lu size=%lu ", name, type, size);
+        if (type == REG_DWORD && size == 4) {
+            DWORD value;
+            memcpy(&value, data, 4);
+            printf("dword=%lu\n", value);
+        } else if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            std::string text;
+            for (DWORD i = 0; i < size && data[i] != 0; ++i) text += data[i] == '\n' ? std::string("\\n") : std::string(1, char(data[i]));
+            printf("sz=%s\n", text.c_str());
+        } else {
+            printf("hex=%s\n", Hex(data, size < 64 ? size : 64).c_str());
+        }
+    }
+    RegCloseKey(key);
+    return 0;
+}
+
+int main(int argc, char **argv)
+{
+    if (argc < 2) return Usage();
+    const char *command = argv[1];
+    if (strncmp(command, "bmc-", 4) == 0) return Bmc(command, argc - 2, argv + 2);
+    if (strncmp(command, "service-", 8) == 0 && argc == 3) return Service(command, argv[2]);
+    if (strcmp(command, "reg-values") == 0 && argc == 3) return RegValues(argv[2]);
+    return Usage();
+}
