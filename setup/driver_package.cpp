@@ -1,0 +1,3 @@
+#include "driver_package.h"
+
+DriverPackageInfo g_driverPackage;

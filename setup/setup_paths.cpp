@@ -1,0 +1,3 @@
+#include "setup_paths.h"
+
+SetupPaths g_setupPaths;

@@ -1,0 +1,19 @@
+#pragma once
+// Where every packaged file comes from and where it is installed; built once at start.
+#include <windows.h>
+
+struct SetupPaths {
+    char windowsDir[MAX_PATH];
+    char systemDir[MAX_PATH];
+    char installedDriver[MAX_PATH];     // <system>\drivers\imbdrv.sys
+    char installedLibrary[MAX_PATH];    // <system>\zynvx7w.dll
+    char installedService[MAX_PATH];    // <system>\zynwatch.exe
+    char installedLibrary32[MAX_PATH];  // <windows>\SysWOW64\zynvx7w.dll
+    char packagedLibrary[MAX_PATH];     // <setup dir>windows\zynvx7w.dll
+    char packagedService[MAX_PATH];     // <setup dir>windows\zynwatch.exe
+    char packagedLibrary32[MAX_PATH];   // <setup dir>windows\SysWOW64\zynvx7w.dll
+};
+
+extern SetupPaths g_setupPaths;
+
+void InitPaths();

@@ -1,0 +1,33 @@
+# The staged package's binaries: system DLL imports only, the library's five undecorated
+# exports in both builds, and the version resources as Windows reads them.
+source "$(dirname "$0")/../scenarios/scenario.sh"
+scenario_begin deliverables
+
+objdump=x86_64-w64-mingw32-objdump
+package=$ZYN_PACKAGE
+binaries=("$package/setup.exe" "$package/windows/zynvx7w.dll" "$package/windows/zynwatch.exe"
+          "$package/windows/SysWOW64/zynvx7w.dll")
+system_dlls='^(KERNEL32|ADVAPI32|USER32|SHELL32|SHLWAPI|SETUPAPI|msvcrt|VERSION|ntdll)\.dll$'
+
+for binary in "${binaries[@]}"; do
+    [ -f "$binary" ] || { fail "missing $binary"; continue; }
+    while read -r dll; do
+        expect_match "$system_dlls" "$dll" "$(basename "$binary") imports only system DLLs"
+    done < <($objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p')
+done
+
+for library in "$package/windows/zynvx7w.dll" "$package/windows/SysWOW64/zynvx7w.dll"; do
+    exports=$($objdump -p "$library" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[ *[0-9]*\] //p' | sort | tr '\n' ' ')
+    expect_eq "CloseVX7Driver GetVX7Version OpenVX7Driver SendVX7Request SendVX7RequestTimed " "$exports" \
+        "$library exports exactly the five names, undecorated"
+done
+expect_match 'i386' "$($objdump -f "$package/windows/SysWOW64/zynvx7w.dll")" "the SysWOW64 library is 32-bit"
+expect_match 'x86-64' "$($objdump -f "$package/windows/zynvx7w.dll")" "the windows library is 64-bit"
+
+versions=$(w64 "$ZYN_BUILD/bin/version_probe.exe" "$(winpath "$package/setup.exe")" \
+    "$(winpath "$package/windows/zynwatch.exe")" "$(winpath "$package/windows/zynvx7w.dll")" \
+    "$(winpath "$package/windows/SysWOW64/zynvx7w.dll")" | tr -d '\r')
+expect_match 'setup.exe file=1\.19\.6\.0 product=1\.19\.6\.0' "$versions" "setup's version resource"
+expect_match 'zynwatch.exe file=1\.6\.0\.0 product=1\.6\.0\.0' "$versions" "zynwatch's version resource"
+expect_match 'windows\\zynvx7w.dll file=1\.5\.5\.0 product=1\.5\.5\.0' "$versions" "the 64-bit library's version resource"
+expect_match 'SysWOW64\\zynvx7w.dll file=1\.5\.5\.0 product=1\.5\.5\.0' "$versions" "the 32-bit library's version resource"
