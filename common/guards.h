@@ -91,6 +91,16 @@ struct DeviceInfoSetTraits {
     static BOOL Close(HDEVINFO set) { return SetupDiDestroyDeviceInfoList(set); }
 };
 
+struct InfFileTraits {
+    using Type = HINF;
+    static HINF Empty() { return INVALID_HANDLE_VALUE; }
+    static BOOL Close(HINF inf)
+    {
+        SetupCloseInfFile(inf);
+        return TRUE;
+    }
+};
+
 struct ModuleTraits {
     using Type = HMODULE;
     static HMODULE Empty() { return nullptr; }
@@ -109,6 +119,7 @@ using UniqueFindHandle = UniqueResource<FindHandleTraits>;
 using UniqueRegistryKey = UniqueResource<RegistryKeyTraits>;
 using UniqueServiceHandle = UniqueResource<ServiceHandleTraits>;
 using UniqueDeviceInfoSet = UniqueResource<DeviceInfoSetTraits>;
+using UniqueInfFile = UniqueResource<InfFileTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;
 

@@ -6,6 +6,8 @@
 
 const DWORD kDiagnosticBufferSize = 4096;
 const int kPrefixCode = 0xE0;
+// Set on the scan code that follows the prefix: F10's scan code 0x44 would otherwise read as "D".
+const int kScanCodeMark = 0x100;
 
 void ConsolePrint(const char *format, ...)
 {
@@ -26,6 +28,13 @@ void ConsoleLine(const char *text)
 // Scan code of a key without a character, handed out by the call after its prefix.
 static int g_pendingScanCode = -1;
 
+// Shift, Ctrl, Alt and the lock keys alone are not key presses of their own.
+static bool IsModifierKey(WORD virtualKey)
+{
+    return virtualKey == VK_SHIFT || virtualKey == VK_CONTROL || virtualKey == VK_MENU || virtualKey == VK_CAPITAL ||
+           virtualKey == VK_NUMLOCK || virtualKey == VK_SCROLL;
+}
+
 int ReadKey()
 {
     if (g_pendingScanCode >= 0) {
@@ -43,11 +52,8 @@ int ReadKey()
         if (record.EventType != KEY_EVENT || !record.Event.KeyEvent.bKeyDown) continue;
         const KEY_EVENT_RECORD &key = record.Event.KeyEvent;
         if (key.uChar.AsciiChar != 0) return static_cast<unsigned char>(key.uChar.AsciiChar);
-        // Shift, Ctrl and Alt alone are not key presses of their own.
-        if (key.wVirtualKeyCode == VK_SHIFT || key.wVirtualKeyCode == VK_CONTROL || key.wVirtualKeyCode == VK_MENU) {
-            continue;
-        }
-        g_pendingScanCode = key.wVirtualScanCode;
+        if (IsModifierKey(key.wVirtualKeyCode)) continue;
+        g_pendingScanCode = kScanCodeMark | key.wVirtualScanCode;
         return kPrefixCode;
     }
 }
@@ -58,22 +64,26 @@ bool KeyIs(int key, char letter)
     return key == lower || key == (lower & ~0x20);
 }
 
+// Trace lines keep the thread's last error, so a failure traced before ReportFailure still reports its own code.
 void DiagnosticLine(const char *text)
 {
+    DWORD error = GetLastError();
     OutputDebugStringA(text);
+    SetLastError(error);
 }
 
 void DiagnosticPrint(const char *format, ...)
 {
-    char buffer[kDiagnosticBufferSize];
+    char buffer[kDiagnosticBufferSize] = {};
     va_list arguments;
     va_start(arguments, format);
-    int length = wvsprintfA(buffer, format, arguments);  // writes at most 1024 characters
+    // wvsprintfA writes at most 1024 characters; its result is not trusted past the terminator.
+    wvsprintfA(buffer, format, arguments);
     va_end(arguments);
-    if (length < 0) length = 0;
+    size_t length = strnlen(buffer, kDiagnosticBufferSize - 3);
     buffer[length] = '\0';
-    if (length == 0 || buffer[length - 1] != '\n') strcpy(buffer + length, "\r\n");
-    OutputDebugStringA(buffer);
+    if (length == 0 || buffer[length - 1] != '\n') memcpy(buffer + length, "\r\n", 3);
+    DiagnosticLine(buffer);
 }
 
 int ReportFailure(const char *label)

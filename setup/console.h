@@ -12,7 +12,7 @@ void ConsolePrint(const char *format, ...) __attribute__((format(printf, 1, 2)))
 void ConsoleLine(const char *text);
 
 // One key press without echo or Enter. A key without a character gives a prefix code (0xE0)
-// first and its scan code on the next call.
+// first and on the next call its scan code marked with 0x100, so that it never equals a character.
 int ReadKey();
 
 // True when the key is the letter, either case.

@@ -37,6 +37,9 @@ scenario_begin() {
     mkdir -p "$ZYN_SCENARIO_ROOT"
     "$ZYN_SOURCE/scripts/testbed" template "$ZYN_TEMPLATE" || { echo "no template prefix" >&2; exit 1; }
     "$ZYN_SOURCE/scripts/testbed" clone "$ZYN_TEMPLATE" "$WINEPREFIX" || { echo "no scenario prefix" >&2; exit 1; }
+    # A tmux server of its own, so that scenarios running side by side never share terminals.
+    export TMUX_TMPDIR="$WINEPREFIX.tmux"
+    mkdir -p "$TMUX_TMPDIR"
     trap scenario_end EXIT
 }
 
@@ -50,7 +53,7 @@ scenario_end() {
         tail -n 40 "$WINEPREFIX.log" >&2
         exit 1
     fi
-    [ "${ZYN_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX" "$WINEPREFIX.log"
+    [ "${ZYN_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX" "$WINEPREFIX.log" "$TMUX_TMPDIR"
     echo "scenario $SCENARIO_NAME: passed"
     exit 0
 }
@@ -91,5 +94,6 @@ tmux_wait_for() { # session regex [seconds]
         waited=$((waited + 1))
         [ $waited -ge $((limit * 5)) ] && { fail "timed out waiting for /$pattern/"; tmux_screen "$session" >&2; return 1; }
     done
+    return 0
 }
 tmux_exit_code() { tmux_screen "$1" | sed -n 's/^\[exit \([0-9]*\)\]$/\1/p' | tail -n 1; }
