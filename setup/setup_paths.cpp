@@ -35,8 +35,7 @@ static void ReadSetupDirectory(char *directory)
     strcpy(directory, modulePath);
 }
 
-// setup directory + packaged name as plain text; empty when the whole path does not fit.
-static void JoinPackagedPath(char *path, const char *packagedName)
+void JoinPackagedPath(char *path, const char *packagedName)
 {
     char directory[MAX_PATH];
     ReadSetupDirectory(directory);

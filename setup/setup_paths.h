@@ -17,3 +17,8 @@ struct SetupPaths {
 extern SetupPaths g_setupPaths;
 
 void InitPaths();
+
+// The setup directory and a packaged name as plain text, into MAX_PATH characters; empty when
+// the program's own path is unknown or the whole path does not fit, so nothing is ever taken
+// from the current directory.
+void JoinPackagedPath(char *path, const char *packagedName);
