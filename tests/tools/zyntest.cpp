@@ -155,7 +155,7 @@ static int Service(const char *command, const char *name)
     return result;
 }
 
-// Values in the registry's own order (Wine keeps insertion order), with type, size and data.
+// Values as the registry enumerates them (Wine sorts them by name), with type, size and data.
 static int RegValues(const char *subkey)
 {
     HKEY key;

@@ -1,0 +1,205 @@
+#include "service_registration.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "../common/guards.h"
+#include "../common/last_error_text.h"
+#include "../common/service_identity.h"
+#include "console.h"
+#include "setup_codes.h"
+
+const DWORD kServiceKeyAccess = KEY_READ | KEY_WRITE;  // 0x2001F
+const char kCrashControlKeyPath[] = "System\\CurrentControlSet\\Control\\CrashControl";
+const char kAutoRebootValue[] = "AutoReboot";
+// A service still stop-pending after this long is given up on and deleted all the same.
+const DWORD kStopWaitSeconds = 60;
+
+struct ServiceDword {
+    const char *name;
+    DWORD value;
+};
+
+// Written after the description, in this order.
+static const ServiceDword kServiceDwords[] = {
+    {kPreTimeoutActionValue, kInstallPreTimeoutAction},
+    {kTimeoutActionValue, kInstallTimeoutAction},
+    {kTimeoutValueValue, kInstallTimeoutValue},
+    {kPreTimeoutIntervalValue, kInstallPreTimeoutInterval},
+    {kHeartbeatIntervalValue, kInstallHeartbeatInterval},
+};
+
+// The program path as the SCM starts it: quoted when it holds a blank, so no prefix of it can run instead.
+static bool FormatBinaryPath(const char *path, char *binaryPath, size_t size)
+{
+    const char *format = strchr(path, ' ') != nullptr ? "\"%s\"" : "%s";
+    int length = snprintf(binaryPath, size, format, path);
+    return length > 0 && static_cast<size_t>(length) < size;
+}
+
+static bool OpenServiceKey(UniqueRegistryKey *key)
+{
+    return RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, kServiceKeyAccess, key->Receive()) == ERROR_SUCCESS;
+}
+
+static bool WriteServiceDword(const ServiceDword &entry)
+{
+    UniqueRegistryKey key;
+    if (!OpenServiceKey(&key)) return false;
+    return RegSetValueExA(key.Get(), entry.name, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&entry.value),
+                          sizeof(entry.value)) == ERROR_SUCCESS;
+}
+
+int WriteServiceDescription()
+{
+    UniqueRegistryKey key;
+    if (!OpenServiceKey(&key)) return 0;
+    RegSetValueExA(key.Get(), kDescriptionValue, 0, REG_SZ, reinterpret_cast<const BYTE *>(kServiceDescription),
+                   sizeof(kServiceDescription));
+    return 1;
+}
+
+static void ReportCreateFailure(BYTE mode)
+{
+    DWORD error = GetLastError();
+    GetLastErrorText(g_errorText, kErrorTextSize);
+    if (IsSilent(mode)) return;
+    if (error == ERROR_SERVICE_EXISTS) {
+        ConsolePrint("ASR Service Exist - %s\n", g_errorText);
+    } else {
+        ConsolePrint("Create ASR Service failed - %s\n", g_errorText);
+    }
+}
+
+int RegisterService(BYTE mode, const char *path)
+{
+    char binaryPath[MAX_PATH + 2];
+    if (!FormatBinaryPath(path, binaryPath, sizeof(binaryPath))) {
+        SetLastError(ERROR_FILENAME_EXCED_RANGE);
+        ReportCreateFailure(mode);
+        return 1;
+    }
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.Valid()) {
+        GetLastErrorText(g_errorText, kErrorTextSize);
+        if (!IsSilent(mode)) ConsolePrint("OpenSCManager failed - %s\n", g_errorText);
+        return 1;
+    }
+    UniqueServiceHandle service(CreateServiceA(manager.Get(), kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                                               SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                               binaryPath, nullptr, nullptr, "\0", nullptr, nullptr));
+    if (!service.Valid()) {
+        ReportCreateFailure(mode);
+        return 1;
+    }
+    if (!IsSilent(mode)) ConsolePrint("%s installed.\n", kServiceDisplayName);
+    service.Close();
+
+    bool complete = WriteServiceDescription() == 1;
+    for (const ServiceDword &entry : kServiceDwords) {
+        if (!WriteServiceDword(entry)) complete = false;
+    }
+    return complete ? 0 : 1;
+}
+
+// Polls once a second while the service is stop-pending; gives the last state it learnt.
+static DWORD WaitWhileStopPending(SC_HANDLE service, DWORD lastState, BYTE mode)
+{
+    SERVICE_STATUS status;
+    Sleep(1000);
+    for (DWORD waited = 1; QueryServiceStatus(service, &status); ++waited) {
+        lastState = status.dwCurrentState;
+        if (lastState != SERVICE_STOP_PENDING || waited >= kStopWaitSeconds) break;
+        if (!IsSilent(mode)) ConsolePrint(".");
+        Sleep(1000);
+    }
+    return lastState;
+}
+
+static void StopService(SC_HANDLE service, BYTE mode)
+{
+    SERVICE_STATUS status = {};
+    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return;
+    if (!IsSilent(mode)) ConsolePrint("Stopping %s.", kServiceDisplayName);
+    DWORD state = WaitWhileStopPending(service, status.dwCurrentState, mode);
+    if (IsSilent(mode)) return;
+    if (state == SERVICE_STOPPED) {
+        ConsolePrint("\n%s stopped.\n", kServiceDisplayName);
+    } else {
+        ConsolePrint("\n%s failed to stop.\n", kServiceDisplayName);
+    }
+}
+
+int RemoveService(BYTE mode)
+{
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+    if (!manager.Valid()) {
+        GetLastErrorText(g_errorText, kErrorTextSize);
+        if (!IsSilent(mode)) ConsolePrint("OpenSCManager failed - %s\n", g_errorText);
+        return 1;
+    }
+    UniqueServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
+    if (!service.Valid()) {
+        GetLastErrorText(g_errorText, kErrorTextSize);
+        if (!IsSilent(mode)) ConsolePrint("Open ASR Service failed - %s\n", g_errorText);
+        return 1;
+    }
+    StopService(service.Get(), mode);
+    if (DeleteService(service.Get())) {
+        if (!IsSilent(mode)) ConsolePrint("%s removed.\n", kServiceDisplayName);
+    } else {
+        GetLastErrorText(g_errorText, kErrorTextSize);
+        if (!IsSilent(mode)) ConsolePrint("Remove ASR Service failed - %s\n", g_errorText);
+    }
+    return 0;
+}
+
+// Only a 4-byte REG_DWORD counts; any other type or size is an unknown state, left alone.
+static bool ReadAutoReboot(HKEY key, DWORD *value)
+{
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(*value);
+    LONG error = RegQueryValueExA(key, kAutoRebootValue, nullptr, &type, reinterpret_cast<BYTE *>(value), &size);
+    return error == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(*value);
+}
+
+int SetAutoReboot(bool enable)
+{
+    UniqueRegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCrashControlKeyPath, 0, KEY_READ | KEY_WRITE, key.Receive()) !=
+        ERROR_SUCCESS) {
+        return 0;
+    }
+    DWORD value;
+    if (!ReadAutoReboot(key.Get(), &value)) return 0;
+    value = enable ? 1 : 0;
+    LONG error = RegSetValueExA(key.Get(), kAutoRebootValue, 0, REG_DWORD, reinterpret_cast<const BYTE *>(&value),
+                                sizeof(value));
+    return error == ERROR_SUCCESS ? 1 : 0;
+}
+
+static const char *AutoRebootStateLine()
+{
+    UniqueRegistryKey key;
+    DWORD value;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kCrashControlKeyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS ||
+        !ReadAutoReboot(key.Get(), &value)) {
+        return "Current state: Unknown";
+    }
+    return value == 1 ? "Current state: Enable" : "Current state: Disable";
+}
+
+void AskAutoReboot()
+{
+    const char *state = AutoRebootStateLine();
+    ConsoleLine("Would you like to change AutoReboot option under ");
+    ConsoleLine("  Windows [Startup and Recovery] panel?");
+    ConsoleLine(state);
+    ConsolePrint("<E>nable/<D>isable/<N>o: ");
+    int key = ReadKey();
+    if (KeyIs(key, 'e')) {
+        SetAutoReboot(true);
+    } else if (KeyIs(key, 'd')) {
+        SetAutoReboot(false);
+    }
+}

@@ -1,0 +1,66 @@
+// Removing the service: stopping it with a dot per second of stop-pending, then deleting it.
+#include <regex>
+
+#include "service_fixture.h"
+
+using Removal = ServiceTest;
+
+TEST_F(Removal, ARunningServiceIsStoppedWithDotsThenRemoved)
+{
+    RegisterStandIn("2", true);
+    int result = -1;
+    std::string printed = Printed([&] { result = RemoveService(MODE_INTERACTIVE); });
+    EXPECT_EQ(0, result);
+    // Two seconds of stop-pending: polled at one second (a dot) and at two (a dot, or stopped already).
+    EXPECT_TRUE(std::regex_match(printed, std::regex("Stopping DuraRavuviZerovod Service\\.\\.{1,2}\n"
+                                                     "DuraRavuviZerovod Service stopped\\.\n"
+                                                     "DuraRavuviZerovod Service removed\\.\n")))
+        << printed;
+    EXPECT_TRUE(GoneWithin(5000));
+}
+
+TEST_F(Removal, AStoppedServiceGetsOnlyTheRemovalLine)
+{
+    RegisterStandIn("0", false);
+    int result = -1;
+    EXPECT_EQ("DuraRavuviZerovod Service removed.\n", Printed([&] { result = RemoveService(MODE_INTERACTIVE); }));
+    EXPECT_EQ(0, result);
+    EXPECT_TRUE(GoneWithin(5000));
+}
+
+TEST_F(Removal, AnAbsentServiceCannotBeOpened)
+{
+    int result = -1;
+    EXPECT_EQ("Open ASR Service failed - " + ErrorText(ERROR_SERVICE_DOES_NOT_EXIST) + "\n",
+              Printed([&] { result = RemoveService(MODE_INTERACTIVE); }));
+    EXPECT_EQ(1, result);
+    EXPECT_EQ("", Printed([&] { result = RemoveService(MODE_SILENT); }));
+    EXPECT_EQ(1, result);
+}
+
+TEST_F(Removal, SilentRemovalStopsAndDeletesWithoutAWord)
+{
+    RegisterStandIn("1", true);
+    int result = -1;
+    EXPECT_EQ("", Printed([&] { result = RemoveService(MODE_SILENT); }));
+    EXPECT_EQ(0, result);
+    EXPECT_TRUE(GoneWithin(5000));
+}
+
+TEST_F(Removal, AServiceThatNeverStopsIsGivenUpAfterAMinuteAndDeletedAllTheSame)
+{
+    RegisterStandIn("-1", true);
+    int result = -1;
+    std::string printed = Printed([&] { result = RemoveService(MODE_INTERACTIVE); });
+    EXPECT_EQ(0, result);
+    // Polled at 1 to 59 seconds with a dot each; the poll at 60 seconds gives up.
+    EXPECT_EQ("Stopping DuraRavuviZerovod Service." + std::string(59, '.') +
+                  "\nDuraRavuviZerovod Service failed to stop.\nDuraRavuviZerovod Service removed.\n",
+              printed);
+    EXPECT_EQ(static_cast<DWORD>(SERVICE_STOP_PENDING), [&] {
+        SC_HANDLE service = OpenServiceA(manager_, kServiceName, SERVICE_QUERY_STATUS);
+        DWORD state = service != nullptr ? State(service) : 0;
+        if (service != nullptr) CloseServiceHandle(service);
+        return state;
+    }()) << "marked for deletion, it lives on until its process ends";
+}
