@@ -24,8 +24,8 @@ const char kPreTimeoutIntervalValue[] = "PreTimeoutInterval";
 const char kHeartbeatIntervalValue[] = "HeartbeatInterval";
 const char kDescriptionValue[] = "Description";
 
-const unsigned long kInstallTimeoutAction = 3;       // power cycle
-const unsigned long kInstallPreTimeoutAction = 0;    // no pre-timeout interrupt
-const unsigned long kInstallTimeoutValue = 300;      // seconds
-const unsigned long kInstallPreTimeoutInterval = 0;  // seconds
-const unsigned long kInstallHeartbeatInterval = 45;  // seconds
+const unsigned kInstallTimeoutAction = 3;       // power cycle
+const unsigned kInstallPreTimeoutAction = 0;    // no pre-timeout interrupt
+const unsigned kInstallTimeoutValue = 300;      // seconds
+const unsigned kInstallPreTimeoutInterval = 0;  // seconds
+const unsigned kInstallHeartbeatInterval = 45;  // seconds

@@ -1,0 +1,207 @@
+// The service under the SCM with "HeartbeatInterval" 1 against the simulated BMC: heartbeat
+// period accuracy, request latency, stop latency and CPU time per heartbeat.
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "service_identity.h"
+#include "session_table.h"
+#include "simulated_bmc.h"
+#include "watchdog.h"
+
+const int kHeartbeats = 24;
+const DWORD kIntervalSeconds = 1;
+
+static double Ms(long long ticks, long long frequency)
+{
+    return double(ticks) * 1000.0 / double(frequency);
+}
+
+static long long Now()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+static long long Frequency()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+static bool SetDword(const char *name, DWORD value)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG error = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof(value));
+    RegCloseKey(key);
+    return error == ERROR_SUCCESS;
+}
+
+static std::string ServiceProgramPath()
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, length);
+    return text.substr(0, text.find_last_of('\\') + 1) + "zynwatch.exe";
+}
+
+static SERVICE_STATUS_PROCESS Query(SC_HANDLE service)
+{
+    SERVICE_STATUS_PROCESS status = {};
+    DWORD needed = 0;
+    QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(&status), sizeof(status), &needed);
+    return status;
+}
+
+static std::string ReadSmallFile(const std::string &path)
+{
+    std::string text;
+    FILE *file = fopen(path.c_str(), "rb");
+    if (file == nullptr) return text;
+    char buffer[4096];
+    size_t read = fread(buffer, 1, sizeof(buffer), file);
+    fclose(file);
+    return std::string(buffer, read);
+}
+
+// CPU time of the host process that runs zynwatch.exe, in milliseconds, summed over its threads
+// from the host's scheduler statistics; -1 when it is not found. Wine's GetProcessTimes does not
+// give another process's times, so the host's /proc is read through drive Z:.
+static double ServiceCpuMs()
+{
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA("Z:\\proc\\*", &found);
+    if (search == INVALID_HANDLE_VALUE) return -1;
+    double total = -1;
+    do {
+        std::string process = std::string("Z:\\proc\\") + found.cFileName;
+        if (found.cFileName[0] < '0' || found.cFileName[0] > '9') continue;
+        std::string command = ReadSmallFile(process + "\\cmdline");
+        if (command.find("zynwatch.exe") == std::string::npos) continue;
+        total = 0;
+        WIN32_FIND_DATAA task;
+        HANDLE tasks = FindFirstFileA((process + "\\task\\*").c_str(), &task);
+        if (tasks == INVALID_HANDLE_VALUE) continue;
+        do {
+            if (task.cFileName[0] < '0' || task.cFileName[0] > '9') continue;
+            std::string stat = ReadSmallFile(process + "\\task\\" + task.cFileName + "\\schedstat");
+            total += strtod(stat.c_str(), nullptr) / 1e6;  // nanoseconds on the CPU
+        } while (FindNextFileA(tasks, &task));
+        FindClose(tasks);
+        break;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return total;
+}
+
+// The product's own request, from opening the device to closing it, as the service sends it.
+static void MeasureRequests(double *mean, double *worst)
+{
+    const int rounds = 200;
+    long long frequency = Frequency();
+    double total = 0;
+    *worst = 0;
+    ResetWatchdog();
+    for (int i = 0; i < rounds; ++i) {
+        long long start = Now();
+        ResetWatchdog();
+        double ms = Ms(Now() - start, frequency);
+        total += ms;
+        *worst = std::max(*worst, ms);
+    }
+    *mean = total / rounds;
+}
+
+int main()
+{
+    SimulatedBmc bmc;
+    if (!bmc.Connected() || !CreateSessionTable()) {
+        printf("the simulated driver does not answer\n");
+        return 1;
+    }
+    bmc.Reset();
+    WatchdogSettings settings = {3, 0, 300, 0, 0};
+    ArmWatchdog(settings);
+    double requestMean = 0, requestWorst = 0;
+    MeasureRequests(&requestMean, &requestWorst);
+    bmc.Reset();
+
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    std::string path = ServiceProgramPath();
+    SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service == nullptr) {
+        printf("cannot create the service (%lu)\n", GetLastError());
+        return 1;
+    }
+    SetDword("TimeoutAction", 3);
+    SetDword("PreTimeoutAction", 0);
+    SetDword("TimeoutValue", 300);
+    SetDword("PreTimeoutInterval", 0);
+    SetDword("HeartbeatInterval", kIntervalSeconds);
+
+    StartServiceA(service, 0, nullptr);
+    while (bmc.LoggedCount() < 3) Sleep(10);
+    double cpuAtFirst = ServiceCpuMs();
+    uint32_t firstCounted = bmc.LoggedCount();
+    while (bmc.LoggedCount() < 3 + kHeartbeats) Sleep(10);
+    double cpuAtLast = ServiceCpuMs();
+    uint32_t lastCounted = bmc.LoggedCount();
+
+    SERVICE_STATUS status = {};
+    long long stopStart = Now();
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    while (Query(service).dwCurrentState != SERVICE_STOPPED) Sleep(1);
+    double stopMs = Ms(Now() - stopStart, Frequency());
+
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc.ReadLog(0, &frequency);
+    std::vector<double> lateness;
+    double driverTotal = 0;
+    for (size_t i = 3; i + 1 < log.size(); ++i) {
+        lateness.push_back(Ms(log[i].counter - log[i - 1].counter, frequency) - kIntervalSeconds * 1000.0);
+    }
+    for (const ImbSimLogEntry &e : log) driverTotal += Ms(e.completedCounter - e.counter, frequency);
+
+    double mean = 0, worst = -1e9;
+    for (double late : lateness) {
+        mean += late;
+        worst = std::max(worst, late);
+    }
+    mean /= lateness.empty() ? 1 : double(lateness.size());
+    std::vector<double> sorted = lateness;
+    std::sort(sorted.begin(), sorted.end());
+    double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+
+    printf("service heartbeat run, HeartbeatInterval %lu s, %zu periods measured by the driver's clock\n",
+           kIntervalSeconds, lateness.size());
+    printf("  period - interval, mean                 %8.2f ms\n", mean);
+    printf("  period - interval, median               %8.2f ms\n", median);
+    printf("  period - interval, worst                %8.2f ms   (goal <= request latency + 2 ms = %.2f ms)\n",
+           worst, requestMean + 2.0);
+    printf("  request latency, open+send+close, mean  %8.2f ms   (worst %.2f ms, %d requests)\n", requestMean,
+           requestWorst, 200);
+    printf("  request time inside the driver, mean    %8.3f ms\n", driverTotal / double(log.size()));
+    printf("  stop control -> SERVICE_STOPPED         %8.2f ms   (goal <= 100 ms + one request = %.2f ms)\n", stopMs,
+           100.0 + requestMean);
+    if (cpuAtFirst >= 0 && cpuAtLast >= 0 && lastCounted > firstCounted) {
+        printf("  service CPU time per heartbeat          %8.3f ms   (%.1f ms over %u heartbeats)\n",
+               (cpuAtLast - cpuAtFirst) / double(lastCounted - firstCounted), cpuAtLast - cpuAtFirst,
+               lastCounted - firstCounted);
+    } else {
+        printf("  service CPU time per heartbeat          not available\n");
+    }
+
+    DeleteService(service);
+    CloseServiceHandle(service);
+    CloseServiceHandle(manager);
+    return 0;
+}

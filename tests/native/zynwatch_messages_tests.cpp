@@ -1,0 +1,144 @@
+// The watchdog messages and the configuration rules of the service, byte by byte.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <vector>
+
+#include "service_configuration_rules.h"
+#include "watchdog_messages.h"
+
+static std::vector<uint8_t> Bytes(const uint8_t *data, size_t count)
+{
+    return std::vector<uint8_t>(data, data + count);
+}
+
+static WatchdogSettings Settings(uint8_t timeoutAction, uint8_t preTimeoutAction, uint16_t timeoutValue,
+                                 uint8_t preTimeoutInterval)
+{
+    WatchdogSettings settings = {};
+    settings.timeoutAction = timeoutAction;
+    settings.preTimeoutAction = preTimeoutAction;
+    settings.timeoutValue = timeoutValue;
+    settings.preTimeoutInterval = preTimeoutInterval;
+    return settings;
+}
+
+static std::vector<uint8_t> ArmMessage(const WatchdogSettings &settings)
+{
+    uint8_t message[kSetWatchdogMessageLength + 1];
+    memset(message, 0xEE, sizeof(message));
+    BuildArmMessage(settings, message);
+    EXPECT_EQ(0xEE, message[kSetWatchdogMessageLength]) << "nothing written past the message";
+    return Bytes(message, kSetWatchdogMessageLength);
+}
+
+TEST(WatchdogMessages, ArmWithTheInstallValues)
+{
+    std::vector<uint8_t> expected = {0x20, 0x18, 0x24, 0x04, 0x03, 0x00, 0x10, 0xB8, 0x0B};
+    EXPECT_EQ(expected, ArmMessage(Settings(3, 0, 300, 0)));
+}
+
+TEST(WatchdogMessages, CountdownIsTenthsOfSecondsLowByteFirst)
+{
+    struct Case {
+        uint16_t seconds;
+        uint8_t low, high;
+    } cases[] = {{10, 0x64, 0x00}, {300, 0xB8, 0x0B}, {3000, 0x30, 0x75}, {6553, 0xFA, 0xFF}};
+    for (const Case &c : cases) {
+        std::vector<uint8_t> message = ArmMessage(Settings(3, 0, c.seconds, 0));
+        EXPECT_EQ(c.low, message[7]) << c.seconds << " s";
+        EXPECT_EQ(c.high, message[8]) << c.seconds << " s";
+    }
+}
+
+TEST(WatchdogMessages, ActionsBytePutsThePreTimeoutInterruptInTheHighNibble)
+{
+    EXPECT_EQ(0x31, ArmMessage(Settings(1, 3, 300, 0))[4]);
+    EXPECT_EQ(0x23, ArmMessage(Settings(3, 2, 300, 0))[4]);
+    EXPECT_EQ(0x00, ArmMessage(Settings(0, 0, 300, 0))[4]);
+    std::vector<uint8_t> withInterval = ArmMessage(Settings(1, 1, 600, 255));
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x24, 0x04, 0x11, 0xFF, 0x10, 0x70, 0x17}), withInterval);
+}
+
+TEST(WatchdogMessages, StopAndResetAreFixed)
+{
+    uint8_t stop[kSetWatchdogMessageLength];
+    BuildStopMessage(stop);
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B}),
+              Bytes(stop, sizeof(stop)));
+    uint8_t reset[kResetWatchdogMessageLength];
+    BuildResetMessage(reset);
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x22}), Bytes(reset, sizeof(reset)));
+}
+
+static uint32_t Used(const char *name, bool read, uint32_t number, bool *kept)
+{
+    for (const ConfigurationValueRule &rule : kLoadedValueRules) {
+        if (strcmp(rule.name, name) != 0) continue;
+        uint32_t used = 0xDEAD;
+        *kept = JudgeConfigurationValue(rule, read, number, &used);
+        return used;
+    }
+    ADD_FAILURE() << "no rule for " << name;
+    return 0;
+}
+
+TEST(ConfigurationRules, RangesAndRepairValues)
+{
+    struct Case {
+        const char *name;
+        uint32_t number;
+        bool kept;
+        uint32_t used;
+    } cases[] = {
+        {"TimeoutValue", 9, false, 3000},      {"TimeoutValue", 10, true, 10},
+        {"TimeoutValue", 6553, true, 6553},    {"TimeoutValue", 6554, false, 3000},
+        {"TimeoutValue", 65535, false, 3000},  {"TimeoutValue", 0x1000012C, false, 3000},
+        {"TimeoutAction", 4, false, 3},        {"TimeoutAction", 3, true, 3},
+        {"TimeoutAction", 0, true, 0},         {"TimeoutAction", 259, true, 3},
+        {"TimeoutAction", 256, true, 0},       {"TimeoutAction", 0x104, false, 3},
+        {"PreTimeoutAction", 7, false, 0},     {"PreTimeoutAction", 2, true, 2},
+        {"PreTimeoutAction", 258, false, 0},   {"PreTimeoutInterval", 255, true, 255},
+        {"PreTimeoutInterval", 256, false, 0},
+    };
+    for (const Case &c : cases) {
+        bool kept = !c.kept;
+        EXPECT_EQ(c.used, Used(c.name, true, c.number, &kept)) << c.name << " " << c.number;
+        EXPECT_EQ(c.kept, kept) << c.name << " " << c.number;
+    }
+}
+
+TEST(ConfigurationRules, AValueNotReadIsRepairedWhateverTheNumber)
+{
+    bool kept = true;
+    EXPECT_EQ(3u, Used("TimeoutAction", false, 1, &kept));
+    EXPECT_FALSE(kept);
+    EXPECT_EQ(3000u, Used("TimeoutValue", false, 300, &kept));
+    EXPECT_EQ(0u, Used("PreTimeoutAction", false, 2, &kept));
+    EXPECT_EQ(0u, Used("PreTimeoutInterval", false, 20, &kept));
+}
+
+TEST(ConfigurationRules, DescriptionBlockIsTheTextThenZerosToOneKilobyte)
+{
+    uint8_t block[kDescriptionBlockSize + 1];
+    memset(block, 0xEE, sizeof(block));
+    BuildDescriptionBlock(block);
+    EXPECT_EQ(360u, strlen(kServiceDescription));
+    EXPECT_EQ(0, memcmp(block, kServiceDescription, 360));
+    for (size_t i = 360; i < kDescriptionBlockSize; ++i) ASSERT_EQ(0, block[i]) << "byte " << i;
+    EXPECT_EQ(0xEE, block[kDescriptionBlockSize]);
+    const char *text = kServiceDescription;
+    EXPECT_EQ(0, strncmp(text, "This ASR Service is a OS monitored service.", 43));
+    const char *second = strchr(text, '\n') + 1;
+    EXPECT_STREQ("Useage: \n -timeout [none|hardreset|poweroff|powercycle] \n -pretimeout [none|smi|nmi|msgint] ",
+                 second);
+}
+
+TEST(HeartbeatWait, SecondsBecomeMillisecondsWithoutWrapping)
+{
+    EXPECT_EQ(0u, HeartbeatWaitMilliseconds(0));
+    EXPECT_EQ(45000u, HeartbeatWaitMilliseconds(45));
+    EXPECT_EQ(4294967000u, HeartbeatWaitMilliseconds(4294967));
+    EXPECT_EQ(0xFFFFFFFEu, HeartbeatWaitMilliseconds(4294968)) << "clamped, not wrapped to 704 ms";
+    EXPECT_EQ(0xFFFFFFFEu, HeartbeatWaitMilliseconds(0xFFFFFFFFu)) << "never INFINITE";
+}

@@ -1,0 +1,277 @@
+// The service's configuration in the real (Wine) registry: install values, loading with its
+// repairs in order, and the heartbeat interval.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "registry_recorder.h"
+#include "service_configuration.h"
+#include "service_identity.h"
+#include "test_helpers.h"
+#include "zynwatch_test_support.h"
+
+typedef std::vector<std::string> Lines;
+
+class Configuration : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(RemoveServiceIfPresent(kServiceName)) << "a service left behind holds the key";
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServiceKeyPath);
+        ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                 nullptr, &key_, nullptr));
+    }
+
+    void TearDown() override
+    {
+        if (key_ != nullptr) RegCloseKey(key_);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServiceKeyPath);
+    }
+
+    void SetRaw(const char *name, DWORD type, const void *data, DWORD size)
+    {
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(key_, name, 0, type, static_cast<const BYTE *>(data), size));
+    }
+
+    void SetDword(const char *name, DWORD value) { SetRaw(name, REG_DWORD, &value, sizeof(value)); }
+
+    // "absent", or "type=T size=S" followed by " dword=N" for a 4-byte number.
+    std::string Stored(const char *name)
+    {
+        BYTE data[2048];
+        DWORD type = 0, size = sizeof(data);
+        if (RegQueryValueExA(key_, name, nullptr, &type, data, &size) != ERROR_SUCCESS) return "absent";
+        std::string text = "type=" + std::to_string(type) + " size=" + std::to_string(size);
+        if (size == 4) text += " dword=" + std::to_string(ReadLe32(data));
+        return text;
+    }
+
+    // The calls of one value loaded as it stands: its own open, query and close.
+    static Lines Read(const char *name)
+    {
+        return {"open 0x20019", std::string("query ") + name + " size=4", "close"};
+    }
+
+    // The calls of a repair: its own open for writing, the set and the close.
+    static Lines WriteBack(const char *name, DWORD value)
+    {
+        return {"open 0x2001F", std::string("set ") + name + " type=4 size=4 dword=" + std::to_string(value), "close"};
+    }
+
+    static Lines Join(std::initializer_list<Lines> parts)
+    {
+        Lines joined;
+        for (const Lines &part : parts) joined.insert(joined.end(), part.begin(), part.end());
+        return joined;
+    }
+
+    static void ExpectSettings(const WatchdogSettings &settings, int timeoutAction, int preTimeoutAction,
+                               int timeoutValue, int preTimeoutInterval)
+    {
+        EXPECT_EQ(timeoutAction, settings.timeoutAction);
+        EXPECT_EQ(preTimeoutAction, settings.preTimeoutAction);
+        EXPECT_EQ(timeoutValue, settings.timeoutValue);
+        EXPECT_EQ(preTimeoutInterval, settings.preTimeoutInterval);
+    }
+
+    HKEY key_ = nullptr;
+};
+
+TEST_F(Configuration, InstallWritesDescriptionAndFiveNumbersEachOnItsOwn)
+{
+    Lines calls;
+    {
+        RegistryRecorder recorder;
+        ASSERT_TRUE(recorder.Installed());
+        WriteServiceConfiguration(3, 0);
+        calls = recorder.Calls();
+    }
+    Lines expected;
+    const char *sets[] = {"set Description type=1 size=1024", "set TimeoutAction type=4 size=4 dword=3",
+                          "set PretimeoutAction type=4 size=4 dword=0", "set TimeoutValue type=4 size=4 dword=300",
+                          "set PreTimeoutInterval type=4 size=4 dword=0", "set HeartbeatInterval type=4 size=4 dword=45"};
+    for (const char *set : sets) expected.insert(expected.end(), {"open 0x2001F", set, "close"});
+    EXPECT_EQ(expected, calls);
+
+    char description[1100];
+    DWORD type = 0, size = sizeof(description);
+    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, "Description", nullptr, &type, reinterpret_cast<BYTE *>(description), &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+    EXPECT_EQ(1024u, size) << "the whole block, zeros included";
+    EXPECT_EQ(360u, strlen(description));
+    EXPECT_STREQ("\nUseage: \n -timeout [none|hardreset|poweroff|powercycle] \n -pretimeout [none|smi|nmi|msgint] ",
+                 strchr(description, '\n'));
+    EXPECT_EQ("type=4 size=4 dword=3", Stored("TimeoutAction"));
+    EXPECT_EQ("type=4 size=4 dword=0", Stored("PreTimeoutAction"));
+    EXPECT_EQ("type=4 size=4 dword=300", Stored("TimeoutValue"));
+    EXPECT_EQ("type=4 size=4 dword=0", Stored("PreTimeoutInterval"));
+    EXPECT_EQ("type=4 size=4 dword=45", Stored("HeartbeatInterval"));
+}
+
+TEST_F(Configuration, InstallStoresTheChosenActions)
+{
+    WriteServiceConfiguration(1, 2);
+    EXPECT_EQ("type=4 size=4 dword=1", Stored("TimeoutAction"));
+    EXPECT_EQ("type=4 size=4 dword=2", Stored("PretimeoutAction"));
+    ExpectSettings(LoadWatchdogSettings(), 1, 2, 300, 0);
+}
+
+TEST_F(Configuration, TheInstalledValuesLoadWithoutRepair)
+{
+    WriteServiceConfiguration(3, 0);
+    RegistryRecorder recorder;
+    ExpectSettings(LoadWatchdogSettings(), 3, 0, 300, 0);
+    EXPECT_EQ(Join({Read("PreTimeoutAction"), Read("TimeoutAction"), Read("TimeoutValue"), Read("PreTimeoutInterval")}),
+              recorder.Calls())
+        << "\"PretimeoutAction\" as installed is the value \"PreTimeoutAction\" the loader reads";
+}
+
+TEST_F(Configuration, EmptyKeyIsRepairedValueByValueInLoadingOrder)
+{
+    RegistryRecorder recorder;
+    ExpectSettings(LoadWatchdogSettings(), 3, 0, 3000, 0);
+    EXPECT_EQ(Join({Read("PreTimeoutAction"), WriteBack("PreTimeoutAction", 0), Read("TimeoutAction"),
+                    WriteBack("TimeoutAction", 3), Read("TimeoutValue"), WriteBack("TimeoutValue", 3000),
+                    Read("PreTimeoutInterval"), WriteBack("PreTimeoutInterval", 0)}),
+              recorder.Calls());
+    EXPECT_EQ("type=4 size=4 dword=3000", Stored("TimeoutValue"));
+    EXPECT_EQ("absent", Stored("HeartbeatInterval"));
+}
+
+TEST_F(Configuration, OutOfRangeValuesAreReplacedAndWrittenBack)
+{
+    struct Case {
+        const char *name;
+        DWORD stored;
+        DWORD used;
+        bool repaired;
+    } cases[] = {
+        {"TimeoutValue", 9, 3000, true},        {"TimeoutValue", 10, 10, false},
+        {"TimeoutValue", 6553, 6553, false},    {"TimeoutValue", 6554, 3000, true},
+        {"TimeoutValue", 65535, 3000, true},    {"TimeoutAction", 4, 3, true},
+        {"TimeoutAction", 0, 0, false},         {"TimeoutAction", 259, 3, false},
+        {"TimeoutAction", 256, 0, false},       {"PreTimeoutAction", 7, 0, true},
+        {"PreTimeoutAction", 3, 3, false},      {"PreTimeoutInterval", 255, 255, false},
+        {"PreTimeoutInterval", 256, 0, true},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::string(c.name) + " " + std::to_string(c.stored));
+        SetDword("TimeoutAction", 1);
+        SetDword("PreTimeoutAction", 1);
+        SetDword("TimeoutValue", 600);
+        SetDword("PreTimeoutInterval", 20);
+        SetDword(c.name, c.stored);
+        RegistryRecorder recorder;
+        WatchdogSettings settings = LoadWatchdogSettings();
+        Lines sets = recorder.Sets();
+        if (c.repaired) {
+            EXPECT_EQ(Lines{std::string("set ") + c.name + " type=4 size=4 dword=" + std::to_string(c.used)}, sets);
+        } else {
+            EXPECT_EQ(Lines{}, sets);
+        }
+        EXPECT_EQ("type=4 size=4 dword=" + std::to_string(c.repaired ? c.used : c.stored), Stored(c.name));
+        int timeoutAction = strcmp(c.name, "TimeoutAction") == 0 ? int(c.used) : 1;
+        int preTimeoutAction = strcmp(c.name, "PreTimeoutAction") == 0 ? int(c.used) : 1;
+        int timeoutValue = strcmp(c.name, "TimeoutValue") == 0 ? int(c.used) : 600;
+        int preTimeoutInterval = strcmp(c.name, "PreTimeoutInterval") == 0 ? int(c.used) : 20;
+        ExpectSettings(settings, timeoutAction, preTimeoutAction, timeoutValue, preTimeoutInterval);
+    }
+}
+
+TEST_F(Configuration, ValueNamesIgnoreLetterCase)
+{
+    SetDword("pretimeoutaction", 2);
+    SetDword("TIMEOUTVALUE", 120);
+    RegistryRecorder recorder;
+    WatchdogSettings settings = LoadWatchdogSettings();
+    EXPECT_EQ(2, settings.preTimeoutAction);
+    EXPECT_EQ(120, settings.timeoutValue);
+    EXPECT_EQ((Lines{"set TimeoutAction type=4 size=4 dword=3", "set PreTimeoutInterval type=4 size=4 dword=0"}),
+              recorder.Sets());
+    DWORD values = 0;
+    RegQueryInfoKeyA(key_, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &values, nullptr, nullptr, nullptr, nullptr);
+    EXPECT_EQ(4u, values) << "no second value under another letter case";
+}
+
+TEST_F(Configuration, TypeIsIgnoredAndOnlyFourBytesAreRead)
+{
+    SetRaw("PreTimeoutInterval", REG_SZ, "x", 2);  // bytes 78 00: 120
+    const BYTE twoBytes[2] = {0x2C, 0x01};         // 300
+    SetRaw("TimeoutValue", REG_BINARY, twoBytes, sizeof(twoBytes));
+    const BYTE sevenAsText[2] = {'7', 0};          // 0x37 = 55, out of range
+    SetRaw("PreTimeoutAction", REG_SZ, sevenAsText, sizeof(sevenAsText));
+    SetDword("TimeoutAction", 2);
+    RegistryRecorder recorder;
+    ExpectSettings(LoadWatchdogSettings(), 2, 0, 300, 120);
+    EXPECT_EQ((Lines{"set PreTimeoutAction type=4 size=4 dword=0"}), recorder.Sets());
+    EXPECT_EQ("type=1 size=2", Stored("PreTimeoutInterval")) << "a value used as read keeps its type";
+    EXPECT_EQ("type=3 size=2", Stored("TimeoutValue"));
+    EXPECT_EQ("type=4 size=4 dword=0", Stored("PreTimeoutAction")) << "a repair stores a REG_DWORD";
+}
+
+TEST_F(Configuration, ValuesLargerThanFourBytesCannotBeReadAndAreRepaired)
+{
+    ULONGLONG sixHundred = 600;
+    SetRaw("TimeoutValue", REG_QWORD, &sixHundred, sizeof(sixHundred));
+    SetRaw("TimeoutAction", REG_SZ, "1234567", 8);
+    SetRaw("HeartbeatInterval", REG_QWORD, &sixHundred, sizeof(sixHundred));
+    ExpectSettings(LoadWatchdogSettings(), 3, 0, 3000, 0);
+    EXPECT_EQ("type=4 size=4 dword=3000", Stored("TimeoutValue"));
+    EXPECT_EQ("type=4 size=4 dword=3", Stored("TimeoutAction"));
+    DWORD seconds = 77;
+    EXPECT_FALSE(ReadHeartbeatInterval(&seconds));
+    EXPECT_EQ(0u, seconds);
+    EXPECT_EQ("type=11 size=8", Stored("HeartbeatInterval")) << "the interval is never written back";
+}
+
+TEST_F(Configuration, HeartbeatIntervalIsReadAsStoredWithoutAnyWrite)
+{
+    DWORD seconds = 77;
+    EXPECT_FALSE(ReadHeartbeatInterval(&seconds));
+    EXPECT_EQ(0u, seconds);
+    for (DWORD stored : {0ul, 1ul, 45ul, 100000ul, 0xFFFFFFFFul}) {
+        SetDword("HeartbeatInterval", stored);
+        seconds = 77;
+        RegistryRecorder recorder;
+        EXPECT_TRUE(ReadHeartbeatInterval(&seconds));
+        EXPECT_EQ(stored, seconds);
+        EXPECT_EQ(Read("HeartbeatInterval"), recorder.Calls()) << "read only, never written back";
+    }
+}
+
+class ConfigurationWithoutKey : public Configuration {
+protected:
+    void SetUp() override
+    {
+        Configuration::SetUp();
+        RegCloseKey(key_);
+        key_ = nullptr;
+        ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServiceKeyPath));
+    }
+
+    static bool KeyExists()
+    {
+        HKEY key;
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return true;
+    }
+};
+
+TEST_F(ConfigurationWithoutKey, NothingIsCreatedAndTheRepairValuesAreUsed)
+{
+    WriteServiceConfiguration(3, 0);
+    EXPECT_FALSE(KeyExists());
+    RegistryRecorder recorder;
+    ExpectSettings(LoadWatchdogSettings(), 3, 0, 3000, 0);
+    Lines attempts;
+    for (int value = 0; value < 4; ++value) attempts.insert(attempts.end(), {"open 0x20019", "open 0x2001F"});
+    EXPECT_EQ(attempts, recorder.Calls()) << "each value is tried and its repair attempted on its own";
+    DWORD seconds = 77;
+    EXPECT_FALSE(ReadHeartbeatInterval(&seconds));
+    EXPECT_EQ(0u, seconds);
+    EXPECT_FALSE(KeyExists());
+}

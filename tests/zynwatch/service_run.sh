@@ -1,0 +1,71 @@
+# The service as an administrator runs it: installed from a folder with a space in its name,
+# started and stopped through the SCM, every status report with its fields, heartbeats reaching
+# the BMC, a start the BMC refuses, and removal while it runs.
+source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
+source "$(dirname "$0")/zynwatch_scenario.sh"
+scenario_begin zynwatch_service_run
+out="$WINEPREFIX.out"
+restart_session_with_service_traces
+install_plain_driver
+
+# A program path with a space is registered quoted, so "C:\Program" could never run instead.
+folder="$WINEPREFIX/drive_c/Program Files/Zyn Watch"
+mkdir -p "$folder" && cp "$ZYNWATCH" "$folder/zynwatch.exe"
+zynwatch_to "$out" 'C:\Program Files\Zyn Watch\zynwatch.exe' -install
+expect_eq "$DISPLAY_NAME installed." "$(tr -d '\r' <"$out")" "installed"
+expect_match '^type=0x10 start=2 error=1 path="C:\\Program Files\\Zyn Watch\\zynwatch.exe" ' \
+    "$(zyntest service-config ZynAsrService)" "the path is registered in quotes"
+expect_eq "24 04 00 00 10 B8 0B" "$(bmc_commands)" "the install stops the watchdog"
+w64 reg add "HKLM\\$SERVICE_KEY" /v HeartbeatInterval /t REG_DWORD /d 1 /f >/dev/null
+zyntest bmc-reset
+
+# A normal run: started, heartbeats, stopped.
+from=$(($(debug_log_lines) + 1))
+w64 net start ZynAsrService >/dev/null
+wait_for_state 4 10
+wait_for_requests 4 10
+w64 net stop ZynAsrService >/dev/null
+wait_for_state 1 10
+expect_eq "service 0x2 0 0 0x1 0xbb8
+service 0x2 0 0 0x2 0xbb8
+service 0x4 0x1 0 0 0
+handler 0x3 0x1 0 0x3 0
+service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1 and 2, running, stop pending 3 from the handler, stopped"
+commands=$(bmc_commands)
+expect_eq "24 04 03 00 10 B8 0B" "$(echo "$commands" | head -n 1)" "armed with the install values"
+expect_eq "24 04 00 00 10 B8 0B" "$(echo "$commands" | tail -n 1)" "stopped as the service stops"
+expect_match '^(22
+){3,}24' "$(echo "$commands" | tail -n +2)" "heartbeats in between"
+expect_eq "" "$(event_strings "$from")" "a normal run writes no event log entry"
+expect_match '^state=1 exit=0 specific=0 checkpoint=0 wait=0 ' "$(zyntest service-status ZynAsrService)" "stopped with exit code 0"
+
+# The BMC refuses the arm: running, stop pending with 20, stopped with 20, one entry, the stop request still sent.
+zyntest bmc-reset
+zyntest bmc-set cc=0xC1 count=1
+from=$(($(debug_log_lines) + 1))
+w64 net start ZynAsrService >/dev/null
+wait_for_state 1 10
+expect_eq "service 0x2 0 0 0x1 0xbb8
+service 0x2 0 0 0x2 0xbb8
+service 0x4 0x1 0 0 0
+service 0x3 0x1 0x14 0x3 0
+service 0x1 0x1 0x14 0 0" "$(service_reports "$from")" "a start failure as the service reports it"
+expect_match '^state=1 exit=20 ' "$(zyntest service-status ZynAsrService)" "exit code 20"
+expect_eq "24 04 03 00 10 B8 0B
+24 04 00 00 10 B8 0B" "$(bmc_commands)" "the refused arm, then the stop request"
+strings=$(event_strings "$from")
+expect_match '^ZynAsrService error: -?[0-9]+
+The service cann'"'"'t be started since failed to launch device or driver!$' "$strings" "one entry with the start-failure text"
+
+# Removal while the service runs: a dot for each second the slow stop request keeps it stopping.
+zyntest bmc-reset
+w64 net start ZynAsrService >/dev/null
+wait_for_state 4 10
+wait_for_requests 2 10
+zyntest bmc-set delay=2500 count=every
+zynwatch_to "$out" 'C:\Program Files\Zyn Watch\zynwatch.exe' -remove
+expect_match $'^Stopping DuraRavuviZerovod Service\\.{3,8}\r\nDuraRavuviZerovod Service stopped\\.\r\nThe DuraRavuviZerovod Service removed\\.\r$' \
+    "$(cat "$out")" "stopping with dots, stopped, removed"
+expect_eq 0 "$(cat "$out.exit")" "exit code 0"
+expect_eq "24 04 00 00 10 B8 0B" "$(bmc_commands | tail -n 1)" "the service stopped the watchdog as it stopped"
+expect_match '^absent error=1060' "$(zyntest service-status ZynAsrService)" "removed"

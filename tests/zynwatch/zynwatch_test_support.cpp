@@ -1,0 +1,132 @@
+#include "zynwatch_test_support.h"
+
+#include <cstdio>
+#include <cstring>
+
+const char kDriverKey[] = "System\\CurrentControlSet\\Services\\imbsim";
+
+bool ControlSimulatedDriver(bool start)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return false;
+    SC_HANDLE service = OpenServiceA(manager, "imbsim", SERVICE_ALL_ACCESS);
+    bool done = false;
+    if (service != nullptr) {
+        SERVICE_STATUS status = {};
+        if (start) {
+            done = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
+        } else {
+            done = ControlService(service, SERVICE_CONTROL_STOP, &status) || GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
+        }
+        for (int i = 0; done && i < 200; ++i) {
+            if (!QueryServiceStatus(service, &status)) break;
+            if (status.dwCurrentState == (start ? SERVICE_RUNNING : SERVICE_STOPPED)) break;
+            Sleep(25);
+        }
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    return done;
+}
+
+bool SetSimulatedDriverDefault(const char *name, long long value)
+{
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kDriverKey, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
+    LONG error;
+    if (value < 0) {
+        error = RegDeleteValueA(key, name);
+        if (error == ERROR_FILE_NOT_FOUND) error = ERROR_SUCCESS;
+    } else {
+        DWORD data = static_cast<DWORD>(value);
+        error = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&data), sizeof(data));
+    }
+    RegCloseKey(key);
+    return error == ERROR_SUCCESS;
+}
+
+bool QueryServiceState(SC_HANDLE service, SERVICE_STATUS_PROCESS *status)
+{
+    DWORD needed = 0;
+    return QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE *>(status),
+                                sizeof(*status), &needed) != FALSE;
+}
+
+bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD limitMs)
+{
+    DWORD start = GetTickCount();
+    SERVICE_STATUS_PROCESS status = {};
+    while (GetTickCount() - start < limitMs) {
+        if (QueryServiceState(service, &status) && status.dwCurrentState == state) return true;
+        Sleep(10);
+    }
+    return false;
+}
+
+static bool KeyExists(const char *name)
+{
+    std::string path = std::string("System\\CurrentControlSet\\Services\\") + name;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+bool RemoveServiceIfPresent(const char *name)
+{
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+    if (manager == nullptr) return false;
+    SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
+    bool removed = true;
+    if (service != nullptr) {
+        SERVICE_STATUS status = {};
+        ControlService(service, SERVICE_CONTROL_STOP, &status);
+        removed = WaitForServiceState(service, SERVICE_STOPPED, 20000);
+        removed = DeleteService(service) && removed;
+        CloseServiceHandle(service);
+    }
+    CloseServiceHandle(manager);
+    // The SCM deletes the key once the last handle is closed.
+    for (int i = 0; i < 200 && KeyExists(name); ++i) Sleep(10);
+    return removed && !KeyExists(name);
+}
+
+static FILE *OpenDebugLog()
+{
+    return fopen(ZYN_TEST_DEBUG_LOG, "rb");
+}
+
+long long DebugLogSize()
+{
+    FILE *file = OpenDebugLog();
+    if (file == nullptr) return 0;
+    _fseeki64(file, 0, SEEK_END);
+    long long size = _ftelli64(file);
+    fclose(file);
+    return size;
+}
+
+std::vector<std::string> EventLogStringsSince(long long offset)
+{
+    std::vector<std::string> strings;
+    FILE *file = OpenDebugLog();
+    if (file == nullptr) return strings;
+    _fseeki64(file, offset, SEEK_SET);
+    char line[4096];
+    const char marker[] = ":err:eventlog:ReportEventW L\"";
+    while (fgets(line, sizeof(line), file) != nullptr) {
+        const char *found = strstr(line, marker);
+        if (found == nullptr) continue;
+        std::string text(found + strlen(marker));
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+        if (!text.empty() && text.back() == '"') text.pop_back();
+        strings.push_back(text);
+    }
+    fclose(file);
+    return strings;
+}
+
+double CounterMs(long long from, long long to, long long frequency)
+{
+    return double(to - from) * 1000.0 / double(frequency);
+}

@@ -1,0 +1,16 @@
+#pragma once
+// The program's own command line: options, their words, and the usage text. Plain logic without
+// Win32 calls, so it also builds and is tested natively.
+#include <stdint.h>
+
+struct CommandOptions {
+    bool install;
+    bool remove;
+    uint8_t timeoutChoice;     // "TimeoutAction" the install stores
+    uint8_t pretimeoutChoice;  // "PretimeoutAction" the install stores
+};
+
+// Options from the second argument on; option words and their values in any letter case.
+CommandOptions ParseServiceCommandLine(int argc, const char *const *argv);
+
+void PrintUsage();

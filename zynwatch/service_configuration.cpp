@@ -1,0 +1,70 @@
+#include "service_configuration.h"
+
+#include "../common/guards.h"
+#include "service_identity.h"
+
+const REGSAM kReadAccess = KEY_READ;                // 0x20019
+const REGSAM kReadWriteAccess = KEY_READ | KEY_WRITE;  // 0x2001F
+
+static void SetValue(const char *name, DWORD type, const BYTE *data, DWORD size)
+{
+    UniqueRegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, kReadWriteAccess, key.Receive()) != ERROR_SUCCESS) {
+        return;
+    }
+    RegSetValueExA(key.Get(), name, 0, type, data, size);
+}
+
+static void SetDwordValue(const char *name, DWORD value)
+{
+    SetValue(name, REG_DWORD, reinterpret_cast<const BYTE *>(&value), sizeof(value));
+}
+
+// The value's first four bytes whatever its type; bytes it lacks stay zero. False when the key
+// or the value cannot be read, or the value does not fit four bytes.
+static bool QueryFourBytes(const char *name, DWORD *number)
+{
+    *number = 0;
+    UniqueRegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, kReadAccess, key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD size = sizeof(*number);
+    if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE *>(number), &size) ==
+        ERROR_SUCCESS) {
+        return true;
+    }
+    *number = 0;  // a value too large for the buffer may have left bytes in it
+    return false;
+}
+
+void WriteServiceConfiguration(BYTE timeoutAction, BYTE preTimeoutAction)
+{
+    BYTE description[kDescriptionBlockSize];
+    BuildDescriptionBlock(description);
+    SetValue(kDescriptionValue, REG_SZ, description, sizeof(description));
+    for (size_t index = 0; index < kInstalledValueCount; ++index) {
+        DWORD value = kInstalledValues[index].value;
+        if (index == kInstalledTimeoutActionIndex) value = timeoutAction;
+        if (index == kInstalledPreTimeoutActionIndex) value = preTimeoutAction;
+        SetDwordValue(kInstalledValues[index].name, value);
+    }
+}
+
+WatchdogSettings LoadWatchdogSettings()
+{
+    WatchdogSettings settings = {};
+    for (const ConfigurationValueRule &rule : kLoadedValueRules) {
+        DWORD number = 0;
+        bool read = QueryFourBytes(rule.name, &number);
+        uint32_t used = 0;
+        if (!JudgeConfigurationValue(rule, read, number, &used)) SetDwordValue(rule.name, used);
+        StoreSettingsField(&settings, rule.field, used);
+    }
+    return settings;
+}
+
+bool ReadHeartbeatInterval(DWORD *seconds)
+{
+    return QueryFourBytes(kHeartbeatIntervalValue, seconds);
+}

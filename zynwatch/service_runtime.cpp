@@ -1,0 +1,195 @@
+#include "service_runtime.h"
+
+#include "../common/guards.h"
+#include "service_configuration.h"
+#include "service_event_log.h"
+#include "service_identity.h"
+#include "watchdog.h"
+
+const DWORD kStartWaitHint = 3000;
+const DWORD kStartFailureExitCode = ERROR_BAD_UNIT;  // 20
+
+struct ServiceState {
+    SERVICE_STATUS_HANDLE statusHandle;
+    SERVICE_STATUS status;
+    DWORD nextCheckPoint;
+    DWORD exitCode;
+    HANDLE stopEvent;
+    // Held while a report is filled in and sent, and around exitCode and stopEvent, so the
+    // control handler's thread and the service thread never interleave.
+    CRITICAL_SECTION lock;
+};
+
+static ServiceState g_service = {nullptr, {}, 1, 0, nullptr, {}};
+
+void InitializeServiceState()
+{
+    InitializeCriticalSection(&g_service.lock);
+}
+
+static void SetExitCode(DWORD code)
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.exitCode = code;
+}
+
+static DWORD ExitCode()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    return g_service.exitCode;
+}
+
+// Fills the record by the reporting rules; the caller holds the lock.
+static void FillStatus(DWORD state, DWORD exitCode, DWORD waitHint)
+{
+    SERVICE_STATUS &status = g_service.status;
+    status.dwCurrentState = state;
+    status.dwWin32ExitCode = exitCode;
+    status.dwWaitHint = waitHint;
+    status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+    if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
+        status.dwCheckPoint = 0;
+    } else {
+        status.dwCheckPoint = g_service.nextCheckPoint++;
+    }
+}
+
+static BOOL SendStatus(DWORD state, DWORD exitCode, DWORD waitHint)
+{
+    CriticalSectionLock lock(&g_service.lock);
+    FillStatus(state, exitCode, waitHint);
+    return SetServiceStatus(g_service.statusHandle, &g_service.status);
+}
+
+BOOL ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint)
+{
+    BOOL reported = SendStatus(state, exitCode, waitHint);
+    if (!reported) LogServiceError("SetServiceStatus");
+    return reported;
+}
+
+void LogServiceError(const char *message)
+{
+    DWORD code = GetLastError();
+    SetExitCode(code);
+    WriteServiceErrorEntry(code, message);
+}
+
+void SignalServiceStop()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    if (g_service.stopEvent != nullptr) SetEvent(g_service.stopEvent);
+}
+
+// Reports a stop control as stop pending; a service that has already stopped stays stopped.
+static BOOL ReportStopControl()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    if (g_service.status.dwCurrentState == SERVICE_STOPPED) return TRUE;
+    FillStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+    return SetServiceStatus(g_service.statusHandle, &g_service.status);
+}
+
+// Reports the present state again, keeping the exit code it was reported with.
+static BOOL ReportCurrentState()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    FillStatus(g_service.status.dwCurrentState, g_service.status.dwWin32ExitCode, 0);
+    return SetServiceStatus(g_service.statusHandle, &g_service.status);
+}
+
+void WINAPI ServiceControlHandler(DWORD control)
+{
+    if (control == SERVICE_CONTROL_STOP) {
+        if (!ReportStopControl()) LogServiceError("SetServiceStatus");
+        SignalServiceStop();
+        return;
+    }
+    if (!ReportCurrentState()) LogServiceError("SetServiceStatus");
+}
+
+// Arms the watchdog with the loaded settings and starts its countdown.
+static bool StartWatchdog()
+{
+    WatchdogSettings settings = LoadWatchdogSettings();
+    return ArmWatchdog(settings) && ResetWatchdog();
+}
+
+static void RunHeartbeats(HANDLE stopEvent)
+{
+    for (;;) {
+        DWORD seconds = 0;
+        ReadHeartbeatInterval(&seconds);
+        ResetWatchdog();
+        if (WaitForSingleObject(stopEvent, HeartbeatWaitMilliseconds(seconds)) == WAIT_OBJECT_0) return;
+    }
+}
+
+static void ReportStartFailure()
+{
+    LogServiceError("The service cann't be started since failed to launch device or driver!");
+    SetExitCode(kStartFailureExitCode);
+    ReportServiceStatus(SERVICE_STOP_PENDING, kStartFailureExitCode, 0);
+    SetLastError(kStartFailureExitCode);
+}
+
+static HANDLE CreateStopEvent()
+{
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.stopEvent = event;
+    return event;
+}
+
+// Closed under the lock, so a stop control never signals a handle that is going away.
+static void CloseStopEvent()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    if (g_service.stopEvent == nullptr) return;
+    CloseHandle(g_service.stopEvent);
+    g_service.stopEvent = nullptr;
+}
+
+void RunWatchdogService()
+{
+    SetExitCode(NO_ERROR);
+    if (!ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) return;
+    HANDLE stopEvent = CreateStopEvent();
+    if (stopEvent == nullptr) return;
+    SetExitCode(NO_ERROR);
+    if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
+        if (StartWatchdog()) {
+            RunHeartbeats(stopEvent);
+        } else {
+            ReportStartFailure();
+        }
+        StopWatchdog();
+    }
+    CloseStopEvent();
+}
+
+void WINAPI ServiceMain(DWORD argc, char **argv)
+{
+    (void)argc;
+    (void)argv;
+    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, ServiceControlHandler);
+    if (handle == nullptr) return;
+    {
+        CriticalSectionLock lock(&g_service.lock);
+        g_service.statusHandle = handle;
+        g_service.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
+        g_service.status.dwServiceSpecificExitCode = 0;
+        g_service.exitCode = NO_ERROR;
+    }
+    if (ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) RunWatchdogService();
+    ReportServiceStatus(SERVICE_STOPPED, ExitCode(), 0);
+}
+
+void RunServiceEntry()
+{
+    SERVICE_TABLE_ENTRYA table[] = {
+        {const_cast<char *>(kServiceName), ServiceMain},
+        {nullptr, nullptr},
+    };
+    if (!StartServiceCtrlDispatcherA(table)) LogServiceError("StartServiceCtrlDispatcher failed.");
+}
