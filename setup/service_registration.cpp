@@ -7,13 +7,12 @@
 #include "../common/last_error_text.h"
 #include "../common/service_identity.h"
 #include "console.h"
+#include "service_stop.h"
 #include "setup_codes.h"
 
 const DWORD kServiceKeyAccess = KEY_READ | KEY_WRITE;  // 0x2001F
 const char kCrashControlKeyPath[] = "System\\CurrentControlSet\\Control\\CrashControl";
 const char kAutoRebootValue[] = "AutoReboot";
-// A service still stop-pending after this long is given up on and deleted all the same.
-const DWORD kStopWaitSeconds = 60;
 
 struct ServiceDword {
     const char *name;
@@ -102,34 +101,6 @@ int RegisterService(BYTE mode, const char *path)
     return complete ? 0 : 1;
 }
 
-// Polls once a second while the service is stop-pending; gives the last state it learnt.
-static DWORD WaitWhileStopPending(SC_HANDLE service, DWORD lastState, BYTE mode)
-{
-    SERVICE_STATUS status;
-    Sleep(1000);
-    for (DWORD waited = 1; QueryServiceStatus(service, &status); ++waited) {
-        lastState = status.dwCurrentState;
-        if (lastState != SERVICE_STOP_PENDING || waited >= kStopWaitSeconds) break;
-        if (!IsSilent(mode)) ConsolePrint(".");
-        Sleep(1000);
-    }
-    return lastState;
-}
-
-static void StopService(SC_HANDLE service, BYTE mode)
-{
-    SERVICE_STATUS status = {};
-    if (!ControlService(service, SERVICE_CONTROL_STOP, &status)) return;
-    if (!IsSilent(mode)) ConsolePrint("Stopping %s.", kServiceDisplayName);
-    DWORD state = WaitWhileStopPending(service, status.dwCurrentState, mode);
-    if (IsSilent(mode)) return;
-    if (state == SERVICE_STOPPED) {
-        ConsolePrint("\n%s stopped.\n", kServiceDisplayName);
-    } else {
-        ConsolePrint("\n%s failed to stop.\n", kServiceDisplayName);
-    }
-}
-
 int RemoveService(BYTE mode)
 {
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
@@ -144,7 +115,7 @@ int RemoveService(BYTE mode)
         if (!IsSilent(mode)) ConsolePrint("Open ASR Service failed - %s\n", g_errorText);
         return 1;
     }
-    StopService(service.Get(), mode);
+    StopServiceAndWait(service.Get(), mode);
     if (DeleteService(service.Get())) {
         if (!IsSilent(mode)) ConsolePrint("%s removed.\n", kServiceDisplayName);
     } else {

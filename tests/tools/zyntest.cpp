@@ -8,13 +8,16 @@
 #include <string>
 
 #include "simulated_bmc.h"
+#include "test_device_nodes.h"
 
 static int Usage()
 {
     fprintf(stderr,
             "zyntest bmc-reset | bmc-log [first] | bmc-watchdog | bmc-counters\n"
             "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every]\n"
-            "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY\n");
+            "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
+            "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
+            "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n");
     return 2;
 }
 
@@ -104,6 +107,17 @@ static int BmcSet(SimulatedBmc &bmc, int argc, char **argv)
     return bmc.SetBehaviour(behaviour) ? 0 : 1;
 }
 
+// The identity bytes a fresh BMC would report otherwise; pre-timeout support stays complete.
+static int BmcIdentity(SimulatedBmc &bmc, int argc, char **argv)
+{
+    ImbSimBmcConfig config = {};
+    if (argc < 1 || argc > static_cast<int>(sizeof(config.deviceId))) return Usage();
+    for (int i = 0; i < argc; ++i) config.deviceId[i] = static_cast<uint8_t>(strtoul(argv[i], nullptr, 16));
+    config.deviceIdLength = static_cast<uint8_t>(argc);
+    config.preTimeoutSupport = 0x0E;
+    return bmc.SetBmc(config) ? 0 : 1;
+}
+
 static int Bmc(const char *command, int argc, char **argv)
 {
     SimulatedBmc bmc;
@@ -115,6 +129,7 @@ static int Bmc(const char *command, int argc, char **argv)
     if (strcmp(command, "bmc-log") == 0) return BmcLog(bmc, argc > 0 ? strtoul(argv[0], nullptr, 0) : 0);
     if (strcmp(command, "bmc-watchdog") == 0) return BmcWatchdog(bmc);
     if (strcmp(command, "bmc-set") == 0) return BmcSet(bmc, argc, argv);
+    if (strcmp(command, "bmc-identity") == 0) return BmcIdentity(bmc, argc, argv);
     if (strcmp(command, "bmc-counters") == 0) {
         ImbSimCounters c = bmc.ReadCounters();
         printf("opens=%u closes=%u requests=%u handles=%u\n", c.opens, c.closes, c.sendRequests, c.openHandles);
@@ -186,6 +201,23 @@ static int RegValues(const char *subkey)
     return 0;
 }
 
+// A root-enumerated node of class System carrying the identifiers, left in place; prints its instance.
+static int NodeAdd(int argc, char **argv)
+{
+    std::string list;
+    for (int i = 0; i < argc; ++i) list += std::string(argv[i]) + '\0';
+    list += '\0';
+    TestNodes nodes;
+    std::string instance = nodes.AddRootNode(list);
+    nodes.Forget();
+    if (instance.empty()) {
+        fprintf(stderr, "zyntest: no node (%lu)\n", GetLastError());
+        return 1;
+    }
+    printf("%s\n", instance.c_str());
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) return Usage();
@@ -193,5 +225,11 @@ int main(int argc, char **argv)
     if (strncmp(command, "bmc-", 4) == 0) return Bmc(command, argc - 2, argv + 2);
     if (strncmp(command, "service-", 8) == 0 && argc == 3) return Service(command, argv[2]);
     if (strcmp(command, "reg-values") == 0 && argc == 3) return RegValues(argv[2]);
+    if (strcmp(command, "reg-tree") == 0 && argc == 3) return CreateKeyTree(argv[2]) ? 0 : 1;
+    if (strcmp(command, "node-add") == 0 && argc >= 3) return NodeAdd(argc - 2, argv + 2);
+    if (strcmp(command, "nodes") == 0 && argc == 3) {
+        for (const std::string &node : PresentNodesCarrying(argv[2])) printf("%s\n", node.c_str());
+        return 0;
+    }
     return Usage();
 }
