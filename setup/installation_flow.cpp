@@ -232,6 +232,8 @@ static int Install()
         DiagnosticLine("Failed to find existing devices.\n");
         return kExitFailed;
     }
+    // The device installation replaces the driver file: a read-only one would stay, and the old driver with it.
+    ClearReadOnly(g_setupPaths.installedDriver);
     if (found == 1) return UpdateExistingDevice(&rebootRequired);
     return InstallOnNewDevice(&rebootRequired);
 }

@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 
+#include "../../common/guards.h"
 #include "simulated_bmc.h"
 #include "test_device_nodes.h"
 
@@ -17,7 +18,8 @@ static int Usage()
             "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every]\n"
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
-            "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n");
+            "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
+            "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n");
     return 2;
 }
 
@@ -218,6 +220,23 @@ static int NodeAdd(int argc, char **argv)
     return 0;
 }
 
+// Another program that has the file open and shares it with nobody, until its input ends.
+static int Hold(const char *path)
+{
+    UniqueFileHandle file(CreateFileA(path, GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) {
+        fprintf(stderr, "zyntest: cannot open %s (%lu)\n", path, GetLastError());
+        return 1;
+    }
+    printf("held\n");
+    fflush(stdout);
+    char buffer[64];
+    DWORD read = 0;
+    while (ReadFile(GetStdHandle(STD_INPUT_HANDLE), buffer, sizeof(buffer), &read, nullptr) && read > 0) {
+    }
+    return 0;
+}
+
 int main(int argc, char **argv)
 {
     if (argc < 2) return Usage();
@@ -226,6 +245,7 @@ int main(int argc, char **argv)
     if (strncmp(command, "service-", 8) == 0 && argc == 3) return Service(command, argv[2]);
     if (strcmp(command, "reg-values") == 0 && argc == 3) return RegValues(argv[2]);
     if (strcmp(command, "reg-tree") == 0 && argc == 3) return CreateKeyTree(argv[2]) ? 0 : 1;
+    if (strcmp(command, "hold") == 0 && argc == 3) return Hold(argv[2]);
     if (strcmp(command, "node-add") == 0 && argc >= 3) return NodeAdd(argc - 2, argv + 2);
     if (strcmp(command, "nodes") == 0 && argc == 3) {
         for (const std::string &node : PresentNodesCarrying(argv[2])) printf("%s\n", node.c_str());
