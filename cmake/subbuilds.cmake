@@ -27,8 +27,23 @@ ExternalProject_Add(native_tree
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON)
 
+# The fuzz targets of the byte-level logic need clang (scripts/prerequisites installs it).
+find_program(ZYN_CLANGXX NAMES clang++ clang++-14)
+set(ZYN_SUBTREES "subdirs(\"${ZYN_WIN32_DIR}\")\nsubdirs(\"${ZYN_NATIVE_DIR}\")\n")
+if(ZYN_CLANGXX)
+    set(ZYN_FUZZ_DIR ${CMAKE_BINARY_DIR}/fuzz)
+    ExternalProject_Add(fuzz_tree
+        SOURCE_DIR ${PROJECT_SOURCE_DIR}/tests/fuzz
+        BINARY_DIR ${ZYN_FUZZ_DIR}
+        CMAKE_ARGS -DCMAKE_CXX_COMPILER=${ZYN_CLANGXX} -DCMAKE_BUILD_TYPE=RelWithDebInfo
+        INSTALL_COMMAND ""
+        BUILD_ALWAYS ON)
+    string(APPEND ZYN_SUBTREES "subdirs(\"${ZYN_FUZZ_DIR}\")\n")
+else()
+    message(WARNING "clang++ not found: no fuzz targets (scripts/prerequisites installs clang)")
+endif()
+
 # CTest reads the sub-trees' test files too.
-file(WRITE ${CMAKE_BINARY_DIR}/subtree_tests.cmake
-    "subdirs(\"${ZYN_WIN32_DIR}\")\nsubdirs(\"${ZYN_NATIVE_DIR}\")\n")
+file(WRITE ${CMAKE_BINARY_DIR}/subtree_tests.cmake "${ZYN_SUBTREES}")
 set_property(DIRECTORY ${PROJECT_SOURCE_DIR} APPEND PROPERTY TEST_INCLUDE_FILES
     ${CMAKE_BINARY_DIR}/subtree_tests.cmake)

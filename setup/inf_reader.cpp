@@ -52,6 +52,7 @@ static bool ReadModelsLine(INFCONTEXT *line, bool *found)
     for (DWORD index = 2; index <= count; ++index) {
         read = GetField(line, index, candidate);
         if (read != kFieldRead) return read != kFieldTooLong;
+        if (candidate[0] == '\0') continue;  // an empty position names no device
         if (strlen(candidate) >= kHardwareIdSize) return false;
         strcpy(g_driverPackage.hardwareId, candidate);
         DiagnosticPrint("Get Device ID= %s    nfield=%d\n", candidate, index);

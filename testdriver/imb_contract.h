@@ -73,6 +73,7 @@ typedef struct ImbSimBehaviour {
     uint32_t byteCount;
     uint32_t delayMs;
     uint32_t randomSeed;
+    uint32_t skipCount; /* requests answered as by default before this behaviour starts; may be left out */
 } ImbSimBehaviour;
 
 /* The simulated BMC's identity and capabilities. */

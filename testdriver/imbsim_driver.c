@@ -67,11 +67,16 @@ static ImbSimBehaviour TakeBehaviour(void)
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     if (g_behaviour.requestCount == 0) g_behaviour = g_defaultBehaviour;
-    taken = g_behaviour;
-    if (taken.requestCount == 0) taken.fields = 0;
-    if (g_behaviour.requestCount != 0 && g_behaviour.requestCount != IMBSIM_EVERY_REQUEST) {
-        g_behaviour.requestCount--;
+    if (g_behaviour.skipCount != 0) {
+        g_behaviour.skipCount--;
+        taken = g_defaultBehaviour;
+    } else {
+        taken = g_behaviour;
+        if (g_behaviour.requestCount != 0 && g_behaviour.requestCount != IMBSIM_EVERY_REQUEST) {
+            g_behaviour.requestCount--;
+        }
     }
+    if (taken.requestCount == 0) taken.fields = 0;
     if (taken.fields & IMBSIM_RANDOM) {
         static const uint8_t codes[] = {0xC0, 0xC1, 0xC3, 0xCC, 0xFF};
         static const uint32_t statuses[] = {IMB_STATUS_BUFFER_TOO_SMALL, IMB_STATUS_BUFFER_TOO_SMALL2,
@@ -223,9 +228,10 @@ static NTSTATUS Control(IRP *irp, IO_STACK_LOCATION *stack)
         ResetSimulation();
         return STATUS_SUCCESS;
     case IMBSIM_IOCTL_SET_BEHAVIOUR:
-        if (inputLength < sizeof(ImbSimBehaviour)) return STATUS_INVALID_PARAMETER;
+        if (inputLength < FIELD_OFFSET(ImbSimBehaviour, skipCount)) return STATUS_INVALID_PARAMETER;
         KeAcquireSpinLock(&g_lock, &irql);
-        RtlCopyMemory(&g_behaviour, buffer, sizeof(g_behaviour));
+        RtlZeroMemory(&g_behaviour, sizeof(g_behaviour));
+        RtlCopyMemory(&g_behaviour, buffer, inputLength < sizeof(g_behaviour) ? inputLength : sizeof(g_behaviour));
         g_random = g_behaviour.randomSeed;
         KeReleaseSpinLock(&g_lock, irql);
         return STATUS_SUCCESS;

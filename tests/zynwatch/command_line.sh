@@ -14,6 +14,17 @@ for arguments in "foo" "-timeout -remove" "-TIMEOUT -install" "-pretimeout -Inst
     cmp -s "$out.usage" "$out" || fail "zynwatch $arguments: not the usage text: $(od -c "$out" | head -5)"
     expect_eq 0 "$(cat "$out.exit")" "zynwatch $arguments exits with 0"
 done
+# Empty words, a word of 30,000 characters, an option at the very end: the usage text as well.
+long=$(printf '%30000s' '' | tr ' ' x)
+for words in 1 2 3; do
+    case $words in
+    1) zynwatch_to "$out" "$ZYNWATCH" "" ;;
+    2) zynwatch_to "$out" "$ZYNWATCH" "" "$long" -pretimeout ;;
+    3) zynwatch_to "$out" "$ZYNWATCH" "-x$long" "" -timeout ;;
+    esac
+    cmp -s "$out.usage" "$out" || fail "hostile words $words: not the usage text: $(od -c "$out" | head -5)"
+    expect_eq 0 "$(cat "$out.exit")" "hostile words $words: exit code 0"
+done
 # The program name in the text is fixed, whatever the file is called.
 cp "$ZYNWATCH" "$WINEPREFIX/drive_c/asr.exe"
 zynwatch_to "$out" 'C:\asr.exe' -x

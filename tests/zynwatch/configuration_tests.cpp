@@ -227,6 +227,67 @@ TEST_F(Configuration, ValuesLargerThanFourBytesCannotBeReadAndAreRepaired)
     EXPECT_EQ("type=11 size=8", Stored("HeartbeatInterval")) << "the interval is never written back";
 }
 
+// Every registry type at sizes around four bytes, for each value the service reads. The loader's
+// view is what RegQueryValueExA gives back: at most four bytes are that little-endian number
+// whatever the type; anything longer cannot be read. Repairs store a REG_DWORD; values used as
+// read, and the interval always, stay as they were.
+TEST_F(Configuration, EveryTypeAndSizeOfEachValueIsReadAsItsFirstBytesOrRepaired)
+{
+    struct Rule {
+        const char *name;
+        uint32_t lowest, highest, repair;
+        bool lowestByte;
+    };
+    const Rule rules[] = {{"PreTimeoutAction", 0, 3, 0, false},
+                          {"TimeoutAction", 0, 3, 3, true},
+                          {"TimeoutValue", 10, 6553, 3000, false},
+                          {"PreTimeoutInterval", 0, 255, 0, false},
+                          {"HeartbeatInterval", 0, 0xFFFFFFFF, 0, false}};
+    const DWORD types[] = {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN,
+                           REG_MULTI_SZ, REG_RESOURCE_LIST, REG_QWORD, 0x12345678};
+    const DWORD sizes[] = {0, 1, 2, 3, 4, 5, 8, 2048};
+    BYTE patterns[2][2048] = {{0x02}, {0x2C, 0x01}};  // 2; 300 from two bytes on
+    int checked = 0;
+    for (size_t index = 0; index < 5; ++index) {
+        const Rule &rule = rules[index];
+        for (DWORD type : types) {
+            for (DWORD size : sizes) {
+                for (const BYTE *pattern : patterns) {
+                    SCOPED_TRACE(std::string(rule.name) + " type " + std::to_string(type) + " size " +
+                                 std::to_string(size) + " first byte " + std::to_string(pattern[0]));
+                    WriteServiceConfiguration(1, 1);
+                    SetRaw(rule.name, type, pattern, size);
+                    BYTE back[4096];
+                    DWORD backSize = sizeof(back);
+                    ASSERT_EQ(ERROR_SUCCESS, RegQueryValueExA(key_, rule.name, nullptr, nullptr, back, &backSize));
+                    uint32_t number = 0;
+                    if (backSize <= 4) memcpy(&number, back, backSize);
+                    uint32_t judged = rule.lowestByte ? number & 0xFF : number;
+                    bool used = backSize <= 4 && judged >= rule.lowest && judged <= rule.highest;
+                    std::string before = Stored(rule.name);
+                    uint32_t got = 0;
+                    if (index == 4) {
+                        DWORD seconds = 77;
+                        EXPECT_EQ(used, ReadHeartbeatInterval(&seconds));
+                        got = seconds;
+                    } else {
+                        WatchdogSettings settings = LoadWatchdogSettings();
+                        const uint32_t fields[] = {settings.preTimeoutAction, settings.timeoutAction,
+                                                   settings.timeoutValue, settings.preTimeoutInterval};
+                        got = fields[index];
+                    }
+                    EXPECT_EQ(used ? judged : rule.repair, got);
+                    bool writtenBack = !used && index < 4;
+                    EXPECT_EQ(writtenBack ? "type=4 size=4 dword=" + std::to_string(rule.repair) : before,
+                              Stored(rule.name));
+                    ++checked;
+                }
+            }
+        }
+    }
+    EXPECT_EQ(5 * 10 * 8 * 2, checked);
+}
+
 TEST_F(Configuration, HeartbeatIntervalIsReadAsStoredWithoutAnyWrite)
 {
     DWORD seconds = 77;

@@ -206,3 +206,140 @@ TEST_F(InfReader, DecoratedSectionNameOver259CharactersIsRefused)
     EXPECT_FALSE(Traced("************** Start EnumDevice *********\n")) << "no section is looked up";
     EXPECT_STREQ("*BEFORE", g_driverPackage.hardwareId);
 }
+
+// What DoInit may make of a malformed INF: refuse it (0), or read the identifier the text declares.
+enum MalformedOutcome { kRefused, kReads, kRefusedOrReads, kRefusedOrPrefix };
+
+struct MalformedInf {
+    std::string name;
+    std::string bytes;
+    MalformedOutcome outcome;
+    std::string identifier;  // read when the outcome allows it; kRefusedOrPrefix: any non-empty prefix
+};
+
+// The models section comes last, so a cut shortens the identifier before anything else.
+static const char kWellFormed[] =
+    "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\nClass=System\r\n\r\n[Manufacturer]\r\n%Maker%=Models,NTamd64\r\n\r\n"
+    "[Strings]\r\nMaker=\"Zynvarra Test\"\r\nDevice=\"Test BMC\"\r\n\r\n[Models.NTamd64]\r\n%Device%=Install,*ZYN7310\r\n";
+
+static std::string Utf16(const std::string &text, bool bigEndian)
+{
+    std::string wide = bigEndian ? "\xFE\xFF" : "\xFF\xFE";
+    for (char c : text) wide += bigEndian ? std::string(1, '\0') + c : std::string(1, c) + '\0';
+    return wide;
+}
+
+static std::string Replaced(std::string text, const std::string &from, const std::string &to, bool all = false)
+{
+    for (size_t at = text.find(from); at != std::string::npos; at = all ? text.find(from, at + to.size()) : at) {
+        text.replace(at, from.size(), to);
+        if (!all) break;
+    }
+    return text;
+}
+
+static std::string ManyManufacturers(int count, bool lastMissing)
+{
+    std::string text = "[Version]\nSignature=\"$WINDOWS NT$\"\n[Manufacturer]\n", sections;
+    for (int i = 0; i < count; ++i) {
+        std::string n = std::to_string(i);
+        text += "Maker" + n + "=Models" + n + ",NTamd64\n";
+        if (!(lastMissing && i == count - 1)) sections += "[Models" + n + ".NTamd64]\nDevice=Install,*ID" + n + "\n";
+    }
+    return text + sections;
+}
+
+static std::vector<MalformedInf> MalformedInfs()
+{
+    const std::string good = kWellFormed;
+    std::vector<MalformedInf> cases;
+    for (size_t cut = 0; cut < good.size(); cut += good.size() - cut > 30 ? 9 : 1) {
+        cases.push_back({"cut at " + std::to_string(cut), good.substr(0, cut), kRefusedOrPrefix, "*ZYN7310"});
+    }
+    std::string huge(5000, 'H');
+    std::string manyIds;
+    for (int i = 0; i < 300; ++i) manyIds += ",*ID" + std::to_string(i);
+    cases.insert(cases.end(), {
+        {"well formed", good, kReads, "*ZYN7310"},
+        {"identifier of 5000 characters", Replaced(good, "*ZYN7310", huge), kRefused, ""},
+        {"description of 5000 characters", Replaced(good, "%Device%=", huge + "="), kRefused, ""},
+        {"manufacturer of 5000 characters", Replaced(good, "%Maker%=", huge + "="), kRefused, ""},
+        {"models section name of 5000 characters",
+         Replaced(Replaced(good, "=Models,", "=" + huge + ","), "[Models.", "[" + huge + "."), kRefused, ""},
+        {"string of 5000 characters", Replaced(good, "\"Test BMC\"", huge), kRefused, ""},
+        {"line of 300 identifiers", Replaced(good, ",*ZYN7310", manyIds), kReads, "*ID299"},
+        {"line of 60000 bytes", Replaced(good, "*ZYN7310", std::string(60000, ' ') + "*ZYN7310"), kRefusedOrReads,
+         "*ZYN7310"},
+        {"no version section", Replaced(good, "[Version]\r\nSignature=\"$WINDOWS NT$\"\r\n", ""), kRefusedOrReads,
+         "*ZYN7310"},
+        {"empty manufacturer section", Replaced(good, "%Maker%=Models,NTamd64\r\n", ""), kRefused, ""},
+        {"manufacturer line without models", Replaced(good, "%Maker%=Models,NTamd64", "%Maker%"), kRefused, ""},
+        {"manufacturer line with empty fields", Replaced(good, "%Maker%=Models,NTamd64", "=,"), kRefused, ""},
+        {"empty models section", Replaced(good, "%Device%=Install,*ZYN7310\r\n", ""), kRefused, ""},
+        {"models line without fields", Replaced(good, "%Device%=Install,*ZYN7310", "%Device%"), kRefused, ""},
+        {"models line with empty identifiers", Replaced(good, ",*ZYN7310", ",,,"), kRefused, ""},
+        {"empty identifier before the real one", Replaced(good, ",*ZYN7310", ",,*ZYN7310,"), kReads, "*ZYN7310"},
+        {"no strings section", Replaced(good, "[Strings]", "[Other]"), kReads, "*ZYN7310"},
+        {"string naming itself", Replaced(good, "\"Test BMC\"", "%Device%"), kReads, "*ZYN7310"},
+        {"unbalanced quote", Replaced(good, "\"Test BMC\"", "\"Test BMC"), kRefusedOrReads, "*ZYN7310"},
+        {"unbalanced percent", Replaced(good, "%Device%=", "%Device="), kRefusedOrReads, "*ZYN7310"},
+        {"unclosed section bracket", Replaced(good, "[Models.NTamd64]", "[Models.NTamd64"), kRefused, ""},
+        {"continuation at the end", good + "\\", kReads, "*ZYN7310"},
+        {"identifier continued onto the next line", Replaced(good, "*ZYN7310", "*ZYN\\\r\n7310"), kRefusedOrReads,
+         "*ZYN7310"},
+        {"byte 0x1A before the models", Replaced(good, "[Models.", "\x1A[Models."), kRefusedOrReads, "*ZYN7310"},
+        {"zero byte in the identifier", Replaced(good, "*ZYN7310", std::string("*ZYN\0" "7310", 9)),
+         kRefusedOrPrefix, "*ZYN7310"},
+        {"line ends of CR alone", Replaced(good, "\r\n", "\r", true), kRefusedOrReads, "*ZYN7310"},
+        {"line ends of LF alone", Replaced(good, "\r\n", "\n", true), kReads, "*ZYN7310"},
+        {"UTF-8 with a byte order mark", "\xEF\xBB\xBF" + good, kRefusedOrReads, "*ZYN7310"},
+        {"UTF-16 little-endian", Utf16(good, false), kReads, "*ZYN7310"},
+        {"UTF-16 big-endian", Utf16(good, true), kRefusedOrReads, "*ZYN7310"},
+        {"Latin-1 identifier", Replaced(good, "*ZYN7310", "*ZYN\xE9\xFF"), kReads, "*ZYN\xE9\xFF"},
+        {"control characters", Replaced(good, "Test BMC", "\x01\x02\x7F\x1B"), kReads, "*ZYN7310"},
+        {"300 manufacturers", ManyManufacturers(300, false), kReads, "*ID299"},
+        {"300 manufacturers, the last without models", ManyManufacturers(300, true), kRefused, "*ID298"},
+    });
+    uint32_t random = 12345;
+    for (int file = 0; file < 4; ++file) {
+        std::string noise = good.substr(0, 60);
+        for (int i = 0; i < 400; ++i) noise += static_cast<char>((random = random * 1103515245u + 12345u) >> 24);
+        cases.push_back({"noise " + std::to_string(file), noise, kRefusedOrReads, ""});
+    }
+    return cases;
+}
+
+TEST_F(InfReader, MalformedFilesAreRefusedOrReadNeverMisread)
+{
+    int read = 0;
+    std::vector<MalformedInf> cases = MalformedInfs();
+    for (const MalformedInf &c : cases) {
+        SCOPED_TRACE(c.name);
+        strcpy(g_driverPackage.hardwareId, "*BEFORE");
+        int result = ReadText(c.bytes);
+        std::string id = g_driverPackage.hardwareId;
+        ASSERT_LT(id.size(), sizeof(g_driverPackage.hardwareId));
+        if (result == 1) ++read;
+        switch (c.outcome) {
+        case kRefused:
+            EXPECT_EQ(0, result);
+            break;
+        case kReads:
+            EXPECT_EQ(1, result);
+            break;
+        case kRefusedOrReads:
+        case kRefusedOrPrefix:
+            EXPECT_TRUE(result == 0 || result == 1) << result;
+            break;
+        }
+        if (result == 1 && c.outcome == kRefusedOrPrefix) {
+            EXPECT_FALSE(id.empty());
+            EXPECT_EQ(0u, c.identifier.rfind(id, 0)) << id << " is not a prefix of " << c.identifier;
+        } else if (result == 1 && !c.identifier.empty()) {
+            EXPECT_EQ(c.identifier, id);
+        } else if (result == 0 && c.outcome == kRefused) {
+            EXPECT_EQ(c.identifier.empty() ? "*BEFORE" : c.identifier, id) << "a refused reading keeps what it had";
+        }
+    }
+    printf("malformed INF files: %zu, read %d, refused %zu\n", cases.size(), read, cases.size() - read);
+}

@@ -1,0 +1,16 @@
+// The service's command line with any words, empty and very long ones, options at the end: never
+// a read past the argument vector, and a choice only from an option that was given.
+#include "command_line.h"
+#include "fuzz_input.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    FuzzArguments arguments(bytes, size);
+    CommandOptions options = ParseServiceCommandLine(arguments.Count(), arguments.Vector());
+    FUZZ_CHECK(options.timeoutChoice <= 3 && options.pretimeoutChoice <= 3);
+    FUZZ_CHECK(!options.install || arguments.Has("-install"));
+    FUZZ_CHECK(!options.remove || arguments.Has("-remove"));
+    FUZZ_CHECK(options.timeoutChoice == 3 || arguments.Has("-timeout"));
+    FUZZ_CHECK(options.pretimeoutChoice == 0 || arguments.Has("-pretimeout"));
+    return 0;
+}

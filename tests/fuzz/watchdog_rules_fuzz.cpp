@@ -1,0 +1,59 @@
+// The service's configuration rules and watchdog messages with every number the registry can
+// hold: a judged value always lies in its range or is the repair value, the arm message carries
+// it unchanged and its countdown fits, and the heartbeat wait never wraps.
+#include "fuzz_input.h"
+#include "service_configuration_rules.h"
+#include "watchdog_messages.h"
+
+static uint32_t Field(const WatchdogSettings &settings, SettingsField field)
+{
+    switch (field) {
+    case kFieldTimeoutAction:
+        return settings.timeoutAction;
+    case kFieldPreTimeoutAction:
+        return settings.preTimeoutAction;
+    case kFieldTimeoutValue:
+        return settings.timeoutValue;
+    case kFieldPreTimeoutInterval:
+        return settings.preTimeoutInterval;
+    }
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
+{
+    FuzzInput in(bytes, size);
+    WatchdogSettings settings = {};
+    uint8_t readFlags = in.Byte();
+    for (size_t i = 0; i < kLoadedValueCount; ++i) {
+        const ConfigurationValueRule &rule = kLoadedValueRules[i];
+        bool read = (readFlags >> i) & 1;
+        uint32_t number = in.Word(), used = 0xDEADBEEF;
+        bool kept = JudgeConfigurationValue(rule, read, number, &used);
+        uint32_t judged = rule.judgedByLowestByte ? (number & 0xFF) : number;
+        FUZZ_CHECK(kept == (read && judged >= rule.lowest && judged <= rule.highest));
+        FUZZ_CHECK(used == (kept ? judged : rule.repairValue));
+        FUZZ_CHECK(used >= rule.lowest && used <= rule.highest);
+        StoreSettingsField(&settings, rule.field, used);
+        FUZZ_CHECK(Field(settings, rule.field) == used);
+    }
+    uint8_t message[kSetWatchdogMessageLength];
+    BuildArmMessage(settings, message);
+    uint32_t countdown = settings.timeoutValue * 10u;
+    FUZZ_CHECK(countdown <= 0xFFFF);
+    const uint8_t fixed[] = {0x20, 0x18, 0x24, 0x04};
+    FUZZ_CHECK(memcmp(message, fixed, sizeof(fixed)) == 0 && message[6] == 0x10);
+    FUZZ_CHECK(message[4] == ((settings.preTimeoutAction << 4) | settings.timeoutAction));
+    FUZZ_CHECK(message[5] == settings.preTimeoutInterval);
+    FUZZ_CHECK(message[7] == (countdown & 0xFF) && message[8] == (countdown >> 8));
+
+    // Settings straight from the input, as no loader would pass them, still build without fault.
+    WatchdogSettings raw;
+    in.Fill(reinterpret_cast<uint8_t *>(&raw), sizeof(raw));
+    BuildArmMessage(raw, message);
+
+    uint32_t seconds = in.Word();
+    uint64_t wanted = static_cast<uint64_t>(seconds) * 1000u;
+    FUZZ_CHECK(HeartbeatWaitMilliseconds(seconds) == (wanted > 0xFFFFFFFEu ? 0xFFFFFFFEu : wanted));
+    return 0;
+}

@@ -1,0 +1,228 @@
+#pragma once
+// The service created with Wine's Service Control Manager for this program's tests: status
+// records as the SCM shows them, a watcher that keeps every change, and the simulated driver.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "service_configuration.h"
+#include "service_identity.h"
+#include "simulated_bmc.h"
+#include "test_helpers.h"
+#include "zynwatch_test_support.h"
+
+struct ReportedStatus {
+    DWORD state, exitCode, checkPoint, waitHint, controls;
+    bool operator==(const ReportedStatus &o) const
+    {
+        return state == o.state && exitCode == o.exitCode && checkPoint == o.checkPoint && waitHint == o.waitHint &&
+               controls == o.controls;
+    }
+};
+
+inline ReportedStatus Reported(const SERVICE_STATUS_PROCESS &s)
+{
+    return {s.dwCurrentState, s.dwWin32ExitCode, s.dwCheckPoint, s.dwWaitHint, s.dwControlsAccepted};
+}
+
+inline ReportedStatus Reported(const SERVICE_STATUS &s)
+{
+    return {s.dwCurrentState, s.dwWin32ExitCode, s.dwCheckPoint, s.dwWaitHint, s.dwControlsAccepted};
+}
+
+inline std::string Describe(const ReportedStatus &s)
+{
+    return "state=" + std::to_string(s.state) + " exit=" + std::to_string(s.exitCode) + " checkpoint=" +
+           std::to_string(s.checkPoint) + " wait=" + std::to_string(s.waitHint) + " controls=" +
+           std::to_string(s.controls);
+}
+
+// A record the service can have sent: fields that belong together for its state.
+inline bool Consistent(const ReportedStatus &s)
+{
+    switch (s.state) {
+    case SERVICE_START_PENDING:
+        // Before the service's first report Wine's SCM shows a start-pending record of its own.
+        return s.controls == 0 && s.exitCode == 0 &&
+               ((s.waitHint == 3000 && (s.checkPoint == 1 || s.checkPoint == 2)) ||
+                (s.waitHint == 0 && s.checkPoint == 0));
+    case SERVICE_RUNNING:
+        return s.controls == SERVICE_ACCEPT_STOP && s.exitCode == 0 && s.checkPoint == 0 && s.waitHint == 0;
+    case SERVICE_STOP_PENDING:
+        return s.controls == SERVICE_ACCEPT_STOP && (s.exitCode == 0 || s.exitCode == 20) && s.checkPoint >= 3 &&
+               s.waitHint == 0;
+    case SERVICE_STOPPED:
+        // Wine's SCM shows a service that has not run yet with ERROR_SERVICE_NEVER_STARTED.
+        if (s.exitCode == ERROR_SERVICE_NEVER_STARTED) return s.controls == 0 && s.checkPoint == 0;
+        return s.checkPoint == 0 && s.waitHint == 0 && (s.exitCode == 0 || s.exitCode == 20);
+    default:
+        return false;
+    }
+}
+
+// Polls QueryServiceStatusEx on a thread of its own and keeps every change of the record.
+class StatusWatcher {
+public:
+    explicit StatusWatcher(SC_HANDLE service) : service_(service)
+    {
+        thread_ = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~StatusWatcher() { Stop(); }
+
+    std::vector<ReportedStatus> Stop()
+    {
+        if (thread_ != nullptr) {
+            stop_ = true;
+            WaitForSingleObject(thread_, INFINITE);
+            CloseHandle(thread_);
+            thread_ = nullptr;
+            Sample();  // the state the caller waited for, should the thread have missed it
+        }
+        return seen_;
+    }
+
+private:
+    void Sample()
+    {
+        SERVICE_STATUS_PROCESS status = {};
+        if (!QueryServiceState(service_, &status)) return;
+        ReportedStatus reported = Reported(status);
+        if (seen_.empty() || !(seen_.back() == reported)) seen_.push_back(reported);
+    }
+
+    static DWORD WINAPI Run(void *self)
+    {
+        StatusWatcher *watcher = static_cast<StatusWatcher *>(self);
+        while (!watcher->stop_) {
+            watcher->Sample();
+            Sleep(1);
+        }
+        return 0;
+    }
+
+    SC_HANDLE service_;
+    HANDLE thread_ = nullptr;
+    std::atomic<bool> stop_{false};
+    std::vector<ReportedStatus> seen_;
+};
+
+class ServiceRuntime : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(bmc_->Connected()) << "the simulated driver does not answer at " IMB_DEVICE_PATH_A;
+        ASSERT_TRUE(bmc_->Reset());
+        ASSERT_TRUE(RemoveServiceIfPresent(kServiceName));
+        manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+        ASSERT_NE(nullptr, manager_);
+        std::string path = ZYN_TEST_ZYNWATCH_EXE;
+        for (char &c : path) c = c == '/' ? '\\' : c;
+        service_ = CreateServiceA(manager_, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
+                                  nullptr, nullptr, nullptr, nullptr, nullptr);
+        ASSERT_NE(nullptr, service_) << GetLastError();
+        WriteServiceConfiguration(3, 0);
+        SetHeartbeatInterval(1);
+        logOffset_ = DebugLogSize();
+    }
+
+    void TearDown() override
+    {
+        if (service_ != nullptr) CloseServiceHandle(service_);
+        if (manager_ != nullptr) CloseServiceHandle(manager_);
+        EXPECT_TRUE(RemoveServiceIfPresent(kServiceName));
+        if (driverDefaultsChanged_) {
+            SetSimulatedDriverDefault("ResponseDelayMs", -1);
+            ControlSimulatedDriver(false);
+        }
+        EXPECT_TRUE(ControlSimulatedDriver(true));
+        SimulatedBmc bmc;
+        bmc.Reset();
+    }
+
+    void SetHeartbeatInterval(DWORD seconds)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key));
+        RegSetValueExA(key, "HeartbeatInterval", 0, REG_DWORD, reinterpret_cast<BYTE *>(&seconds), sizeof(seconds));
+        RegCloseKey(key);
+    }
+
+    // The driver answers every request after delayMs from its (re)start on.
+    void RestartDriverWithDelay(DWORD delayMs)
+    {
+        driverDefaultsChanged_ = true;
+        ASSERT_TRUE(ControlSimulatedDriver(false));
+        ASSERT_TRUE(SetSimulatedDriverDefault("ResponseDelayMs", delayMs));
+        ASSERT_TRUE(ControlSimulatedDriver(true));
+        bmc_.reset(new SimulatedBmc());  // the old device went with the driver
+    }
+
+    bool WaitForLogged(uint32_t count, DWORD limitMs)
+    {
+        DWORD start = GetTickCount();
+        while (bmc_->LoggedCount() < count) {
+            if (GetTickCount() - start > limitMs) return false;
+            Sleep(5);
+        }
+        return true;
+    }
+
+    void Start()
+    {
+        ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+    }
+
+    SERVICE_STATUS StopAndWait()
+    {
+        SERVICE_STATUS status = {};
+        EXPECT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status)) << GetLastError();
+        EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
+        return status;
+    }
+
+    // The command bytes (command and data) of each request the driver logged.
+    std::vector<std::vector<uint8_t>> Commands(std::vector<ImbSimLogEntry> log)
+    {
+        std::vector<std::vector<uint8_t>> commands;
+        for (const ImbSimLogEntry &e : log) {
+            std::vector<uint8_t> command = {e.packet[9]};
+            for (uint8_t i = 0; i < e.packet[12] && i < 51; ++i) command.push_back(e.packet[13 + i]);
+            commands.push_back(command);
+        }
+        return commands;
+    }
+
+    static void ExpectSeenInOrder(const std::vector<ReportedStatus> &seen, const std::vector<ReportedStatus> &expected)
+    {
+        size_t next = 0;
+        std::string all;
+        for (const ReportedStatus &s : seen) {
+            all += "\n  " + Describe(s);
+            EXPECT_TRUE(Consistent(s)) << Describe(s);
+            if (next < expected.size() && s == expected[next]) ++next;
+        }
+        EXPECT_EQ(expected.size(), next) << "missing " << (next < expected.size() ? Describe(expected[next]) : "")
+                                         << "; seen:" << all;
+    }
+
+    std::unique_ptr<SimulatedBmc> bmc_{new SimulatedBmc()};
+    SC_HANDLE manager_ = nullptr;
+    SC_HANDLE service_ = nullptr;
+    long long logOffset_ = 0;
+    bool driverDefaultsChanged_ = false;
+};
+
+const std::vector<uint8_t> kArmInstalled = {0x24, 0x04, 0x03, 0x00, 0x10, 0xB8, 0x0B};
+const std::vector<uint8_t> kReset = {0x22};
+const std::vector<uint8_t> kStop = {0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B};
+const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, SERVICE_ACCEPT_STOP};
+const ReportedStatus kStopPending = {SERVICE_STOP_PENDING, 0, 3, 0, SERVICE_ACCEPT_STOP};
+const ReportedStatus kStopped = {SERVICE_STOPPED, 0, 0, 0, SERVICE_ACCEPT_STOP};
+const ReportedStatus kFailedStopPending = {SERVICE_STOP_PENDING, 20, 3, 0, SERVICE_ACCEPT_STOP};
+const ReportedStatus kFailedStopped = {SERVICE_STOPPED, 20, 0, 0, SERVICE_ACCEPT_STOP};
