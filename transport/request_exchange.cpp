@@ -4,6 +4,20 @@
 #include "driver_packet.h"
 #include "session_table.h"
 
+// Not reached on the synchronous handle; kept for a driver that pends the request anyway. A
+// request still running when the wait ends is cancelled and awaited, so that it never writes
+// into buffers that are gone.
+static DWORD AwaitPendingRequest(OVERLAPPED *overlapped, DWORD timeoutMs, DWORD *reportedCount)
+{
+    HANDLE device = SharedDeviceHandle();
+    if (WaitForSingleObject(overlapped->hEvent, timeoutMs) == WAIT_TIMEOUT) {
+        CancelIoEx(device, overlapped);
+        GetOverlappedResult(device, overlapped, reportedCount, TRUE);
+        return WAIT_TIMEOUT;
+    }
+    return GetOverlappedResult(device, overlapped, reportedCount, FALSE) ? ERROR_SUCCESS : GetLastError();
+}
+
 // Sends the packet and gives the driver's status: 0, or the error of the failed request.
 static DWORD SendPacket(const DriverRequestPacket *packet, DWORD inputLength,
                         DriverResponsePacket *response, DWORD *reportedCount)
@@ -18,11 +32,7 @@ static DWORD SendPacket(const DriverRequestPacket *packet, DWORD inputLength,
     }
     DWORD error = GetLastError();
     if (error != ERROR_IO_PENDING) return error;
-    // Not reached on the synchronous handle; kept for a driver that pends the request anyway.
-    if (WaitForSingleObject(event.Get(), packet->timeoutMicroseconds / 1000) == WAIT_TIMEOUT) {
-        return WAIT_TIMEOUT;
-    }
-    return GetLastError();
+    return AwaitPendingRequest(&overlapped, packet->timeoutMicroseconds / 1000, reportedCount);
 }
 
 DWORD ExchangeDriverRequest(BYTE netFnLun, BYTE command, const BYTE *requestData,

@@ -35,3 +35,7 @@ private:
                  DWORD *returned = nullptr);
     HANDLE device_;
 };
+
+// Starts or stops the test bed's simulated driver, the plain kernel service "imbsim", and waits
+// for the state; true when the control was taken.
+bool ControlSimulatedDriver(bool start);

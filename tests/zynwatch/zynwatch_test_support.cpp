@@ -5,30 +5,6 @@
 
 const char kDriverKey[] = "System\\CurrentControlSet\\Services\\imbsim";
 
-bool ControlSimulatedDriver(bool start)
-{
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    if (manager == nullptr) return false;
-    SC_HANDLE service = OpenServiceA(manager, "imbsim", SERVICE_ALL_ACCESS);
-    bool done = false;
-    if (service != nullptr) {
-        SERVICE_STATUS status = {};
-        if (start) {
-            done = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
-        } else {
-            done = ControlService(service, SERVICE_CONTROL_STOP, &status) || GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
-        }
-        for (int i = 0; done && i < 200; ++i) {
-            if (!QueryServiceStatus(service, &status)) break;
-            if (status.dwCurrentState == (start ? SERVICE_RUNNING : SERVICE_STOPPED)) break;
-            Sleep(25);
-        }
-        CloseServiceHandle(service);
-    }
-    CloseServiceHandle(manager);
-    return done;
-}
-
 bool SetSimulatedDriverDefault(const char *name, long long value)
 {
     HKEY key;

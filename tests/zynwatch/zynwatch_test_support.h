@@ -2,11 +2,10 @@
 // Helpers of the service's Wine tests: the simulated driver as a service, the SCM, the debug log.
 #include <windows.h>
 
+#include "simulated_bmc.h"
+
 #include <string>
 #include <vector>
-
-// Starts or stops the test bed's simulated driver "imbsim" and waits for the state.
-bool ControlSimulatedDriver(bool start);
 
 // Sets or deletes (value < 0) a DWORD default of the simulated driver, read when it starts.
 bool SetSimulatedDriverDefault(const char *name, long long value);

@@ -217,28 +217,6 @@ TEST_F(Detection, TheProbeAlonePrintsNoDetectionLine)
     EXPECT_EQ(kExitHardwareOnly, Probe(AccessBmcDevice, MODE_SILENT).result);
 }
 
-// The test bed's simulated driver is the plain kernel service "imbsim".
-static bool ControlDriver(bool start)
-{
-    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    SC_HANDLE service = manager != nullptr ? OpenServiceA(manager, "imbsim", SERVICE_ALL_ACCESS) : nullptr;
-    bool done = false;
-    if (service != nullptr) {
-        SERVICE_STATUS status = {};
-        done = start ? (StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING)
-                     : (ControlService(service, SERVICE_CONTROL_STOP, &status) ||
-                        GetLastError() == ERROR_SERVICE_NOT_ACTIVE);
-        DWORD wanted = start ? SERVICE_RUNNING : SERVICE_STOPPED;
-        for (int i = 0; done && i < 100 && QueryServiceStatus(service, &status) && status.dwCurrentState != wanted;
-             ++i) {
-            Sleep(50);
-        }
-        CloseServiceHandle(service);
-    }
-    if (manager != nullptr) CloseServiceHandle(manager);
-    return done;
-}
-
 // Without the driver's device the library loads but opens no session.
 class DetectionWithoutDriver : public ::testing::Test {
 protected:
@@ -246,9 +224,9 @@ protected:
     {
         UseLibrary(BesideTestProgram("zynvx7w.dll"));
         ASSERT_FALSE(nodes_.AddRootNode(IdList({"*ZYN7310"})).empty());
-        ASSERT_TRUE(ControlDriver(false));
+        ASSERT_TRUE(ControlSimulatedDriver(false));
     }
-    void TearDown() override { EXPECT_TRUE(ControlDriver(true)); }
+    void TearDown() override { EXPECT_TRUE(ControlSimulatedDriver(true)); }
 
     TestNodes nodes_;
 };
