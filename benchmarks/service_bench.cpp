@@ -12,28 +12,10 @@
 #include "session_table.h"
 #include "simulated_bmc.h"
 #include "watchdog.h"
+#include "zynwatch_test_support.h"
 
 const int kHeartbeats = 24;
 const DWORD kIntervalSeconds = 1;
-
-static double Ms(long long ticks, long long frequency)
-{
-    return double(ticks) * 1000.0 / double(frequency);
-}
-
-static long long Now()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-static long long Frequency()
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
 
 static bool SetDword(const char *name, DWORD value)
 {
@@ -42,14 +24,6 @@ static bool SetDword(const char *name, DWORD value)
     LONG error = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof(value));
     RegCloseKey(key);
     return error == ERROR_SUCCESS;
-}
-
-static std::string ServiceProgramPath()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, length);
-    return text.substr(0, text.find_last_of('\\') + 1) + "zynwatch.exe";
 }
 
 static SERVICE_STATUS_PROCESS Query(SC_HANDLE service)
@@ -105,14 +79,14 @@ static double ServiceCpuMs()
 static void MeasureRequests(double *mean, double *worst)
 {
     const int rounds = 200;
-    long long frequency = Frequency();
+    long long frequency = CounterFrequency();
     double total = 0;
     *worst = 0;
     ResetWatchdog();
     for (int i = 0; i < rounds; ++i) {
-        long long start = Now();
+        long long start = CounterNow();
         ResetWatchdog();
-        double ms = Ms(Now() - start, frequency);
+        double ms = CounterMs(start, CounterNow(), frequency);
         total += ms;
         *worst = std::max(*worst, ms);
     }
@@ -134,7 +108,7 @@ int main()
     bmc.Reset();
 
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::string path = ServiceProgramPath();
+    std::string path = ProgramBesideThis("zynwatch.exe");
     SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
                                        path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
@@ -157,19 +131,19 @@ int main()
     uint32_t lastCounted = bmc.LoggedCount();
 
     SERVICE_STATUS status = {};
-    long long stopStart = Now();
+    long long stopStart = CounterNow();
     ControlService(service, SERVICE_CONTROL_STOP, &status);
     while (Query(service).dwCurrentState != SERVICE_STOPPED) Sleep(1);
-    double stopMs = Ms(Now() - stopStart, Frequency());
+    double stopMs = CounterMs(stopStart, CounterNow(), CounterFrequency());
 
     int64_t frequency = 0;
     std::vector<ImbSimLogEntry> log = bmc.ReadLog(0, &frequency);
     std::vector<double> lateness;
     double driverTotal = 0;
     for (size_t i = 3; i + 1 < log.size(); ++i) {
-        lateness.push_back(Ms(log[i].counter - log[i - 1].counter, frequency) - kIntervalSeconds * 1000.0);
+        lateness.push_back(CounterMs(log[i - 1].counter, log[i].counter, frequency) - kIntervalSeconds * 1000.0);
     }
-    for (const ImbSimLogEntry &e : log) driverTotal += Ms(e.completedCounter - e.counter, frequency);
+    for (const ImbSimLogEntry &e : log) driverTotal += CounterMs(e.counter, e.completedCounter, frequency);
 
     double mean = 0, worst = -1e9;
     for (double late : lateness) {

@@ -17,28 +17,6 @@
 const DWORD kDefaultDelayMs = 4800;
 const DWORD kIntervalSeconds = 1;
 
-static long long Now()
-{
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart;
-}
-
-static long long Frequency()
-{
-    LARGE_INTEGER frequency;
-    QueryPerformanceFrequency(&frequency);
-    return frequency.QuadPart;
-}
-
-static std::string ServiceProgramPath()
-{
-    char path[MAX_PATH];
-    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path, length);
-    return text.substr(0, text.find_last_of('\\') + 1) + "zynwatch.exe";
-}
-
 static bool Running(SC_HANDLE service)
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -96,7 +74,7 @@ int main(int argc, char **argv)
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
                                        SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       ServiceProgramPath().c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+                                       ProgramBesideThis("zynwatch.exe").c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (!bmc.Connected() || service == nullptr) {
         printf("soak: cannot create the service (%lu)\n", GetLastError());
         return 1;
@@ -109,13 +87,13 @@ int main(int argc, char **argv)
     RegCloseKey(key);
 
     StartServiceA(service, 0, nullptr);
-    long long frequency = Frequency();
-    long long end = Now() + static_cast<long long>(minutes * 60.0 * double(frequency));
+    long long frequency = CounterFrequency();
+    long long end = CounterNow() + static_cast<long long>(minutes * 60.0 * double(frequency));
     bool alwaysRunning = true;
     uint32_t seen = 0;
     srand(6);
     // After each answer the next request gets a delay of 4.0 to 5.4 s; above 5 s it times out.
-    while (Now() < end) {
+    while (CounterNow() < end) {
         uint32_t logged = bmc.LoggedCount();  // waits behind a request in progress
         if (logged >= 2 && !Running(service)) alwaysRunning = false;
         if (logged != seen) {
@@ -126,11 +104,11 @@ int main(int argc, char **argv)
     }
     while (bmc.LoggedCount() == seen) Sleep(5);  // the service is in its wait now
     SERVICE_STATUS status = {};
-    long long stopStart = Now();
+    long long stopStart = CounterNow();
     ControlService(service, SERVICE_CONTROL_STOP, &status);
-    double answeredMs = double(Now() - stopStart) * 1000.0 / double(frequency);
+    double answeredMs = CounterMs(stopStart, CounterNow(), frequency);
     WaitForServiceState(service, SERVICE_STOPPED, 30000);
-    double stopMs = double(Now() - stopStart) * 1000.0 / double(frequency);
+    double stopMs = CounterMs(stopStart, CounterNow(), frequency);
 
     int64_t driverFrequency = 0;
     std::vector<ImbSimLogEntry> log = bmc.ReadLog(0, &driverFrequency);

@@ -106,3 +106,25 @@ double CounterMs(long long from, long long to, long long frequency)
 {
     return double(to - from) * 1000.0 / double(frequency);
 }
+
+long long CounterNow()
+{
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart;
+}
+
+long long CounterFrequency()
+{
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return frequency.QuadPart;
+}
+
+std::string ProgramBesideThis(const char *name)
+{
+    char path[MAX_PATH];
+    DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path, length);
+    return text.substr(0, text.find_last_of('\\') + 1) + name;
+}

@@ -25,3 +25,8 @@ long long DebugLogSize();
 
 // Milliseconds between two performance-counter readings.
 double CounterMs(long long from, long long to, long long frequency);
+long long CounterNow();
+long long CounterFrequency();
+
+// The Windows path of a program in this program's own folder.
+std::string ProgramBesideThis(const char *name);
