@@ -5,6 +5,7 @@ include(ExternalProject)
 set(ZYN_WIN32_DIR ${CMAKE_BINARY_DIR}/win32)
 set(ZYN_NATIVE_DIR ${CMAKE_BINARY_DIR}/native)
 set(ZYN_LIBRARY32 ${ZYN_WIN32_DIR}/bin/zynvx7w.dll)
+set(ZYN_IMPORT_LIBRARY32 ${ZYN_WIN32_DIR}/zynvx7w/zynvx7w.lib.a)
 
 ExternalProject_Add(win32_tree
     SOURCE_DIR ${PROJECT_SOURCE_DIR}
@@ -15,7 +16,7 @@ ExternalProject_Add(win32_tree
         -DZYN_TEST_PREFIX=${ZYN_TEST_PREFIX}
     INSTALL_COMMAND ""
     BUILD_ALWAYS ON
-    BUILD_BYPRODUCTS ${ZYN_LIBRARY32})
+    BUILD_BYPRODUCTS ${ZYN_LIBRARY32} ${ZYN_IMPORT_LIBRARY32})
 
 ExternalProject_Add(native_tree
     SOURCE_DIR ${PROJECT_SOURCE_DIR}

@@ -209,3 +209,15 @@ TEST_F(Exchange, InterfaceVersionIsOnePointSix)
     EXPECT_EQ(0x00000106u, version);
     EXPECT_RESULT_WITH_SENTINEL(ERROR_INVALID_PARAMETER, GetVX7Version(nullptr));
 }
+
+extern "C" DWORD CallFromC(DWORD *version, BYTE *completionCode);
+
+TEST_F(Exchange, CProgramsUseEveryExportThroughTheHeader)
+{
+    DWORD version = 0;
+    BYTE code = 0xEE;
+    EXPECT_EQ(0u, CallFromC(&version, &code));
+    EXPECT_EQ(0x106u, version);
+    EXPECT_EQ(0x00, code);
+    EXPECT_EQ(2u, bmc_.LoggedCount());
+}
