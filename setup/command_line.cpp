@@ -4,10 +4,6 @@
 #include "option_parser.h"
 #include "setup_codes.h"
 
-static_assert(kOptionInstall == OPT_INSTALL && kOptionQuiet == OPT_QUIET && kOptionSilent == OPT_SILENT &&
-                  kOptionUninstall == OPT_UNINSTALL && kOptionDetect == OPT_DETECT && kOptionUsage == OPT_USAGE,
-              "the parser and the installer agree on the option bits");
-
 DWORD g_setupOptions = 0;
 
 static const char kBanner[] =

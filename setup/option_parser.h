@@ -2,7 +2,7 @@
 // The installer's option word from its command-line words; byte-level, builds without windows.h.
 #include <stdint.h>
 
-// Bits of the option word; setup_codes.h gives the same values to the rest of the installer.
+// Bits of the option word; setup_codes.h names them for the rest of the installer.
 const uint32_t kOptionInstall = 0x01;
 const uint32_t kOptionQuiet = 0x02;
 const uint32_t kOptionSilent = 0x04;
