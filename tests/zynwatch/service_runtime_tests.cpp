@@ -149,7 +149,14 @@ TEST_F(ServiceRuntime, ReportsOfTheTwoThreadsNeverInterleave)
 TEST_F(ServiceRuntime, BmcRejectingTheArmStopsTheServiceWithExitCode20)
 {
     RestartDriverWithDelay(1500);  // the stop request after the failure takes long enough to be seen
-    ASSERT_TRUE(bmc_->AnswerWithCompletionCode(0xC1));
+    // The injected answer replaces the driver's default, so it carries the delay too: without it
+    // the running state lasts one request's time and the watcher can miss it.
+    ImbSimBehaviour rejectArm = {};
+    rejectArm.requestCount = 1;
+    rejectArm.fields = IMBSIM_SET_COMPLETION_CODE | IMBSIM_SET_DELAY;
+    rejectArm.completionCode = 0xC1;
+    rejectArm.delayMs = 1500;
+    ASSERT_TRUE(bmc_->SetBehaviour(rejectArm));
     StatusWatcher watcher(service_);
     Start();
     EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
