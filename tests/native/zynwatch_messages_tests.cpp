@@ -5,22 +5,12 @@
 #include <vector>
 
 #include "service_configuration_rules.h"
+#include "test_watchdog_settings.h"
 #include "watchdog_messages.h"
 
 static std::vector<uint8_t> Bytes(const uint8_t *data, size_t count)
 {
     return std::vector<uint8_t>(data, data + count);
-}
-
-static WatchdogSettings Settings(uint8_t timeoutAction, uint8_t preTimeoutAction, uint16_t timeoutValue,
-                                 uint8_t preTimeoutInterval)
-{
-    WatchdogSettings settings = {};
-    settings.timeoutAction = timeoutAction;
-    settings.preTimeoutAction = preTimeoutAction;
-    settings.timeoutValue = timeoutValue;
-    settings.preTimeoutInterval = preTimeoutInterval;
-    return settings;
 }
 
 static std::vector<uint8_t> ArmMessage(const WatchdogSettings &settings)

@@ -8,6 +8,7 @@
 #include "session_table.h"
 #include "simulated_bmc.h"
 #include "test_helpers.h"
+#include "test_watchdog_settings.h"
 #include "watchdog.h"
 #include "zynwatch_test_support.h"
 
@@ -44,17 +45,6 @@ protected:
         std::vector<ImbSimLogEntry> log = bmc_.ReadLog();
         EXPECT_FALSE(log.empty());
         return log.empty() ? std::vector<uint8_t>() : SentMessage(log.back());
-    }
-
-    static WatchdogSettings Settings(uint8_t timeoutAction, uint8_t preTimeoutAction, uint16_t timeoutValue,
-                                     uint8_t preTimeoutInterval)
-    {
-        WatchdogSettings settings = {};
-        settings.timeoutAction = timeoutAction;
-        settings.preTimeoutAction = preTimeoutAction;
-        settings.timeoutValue = timeoutValue;
-        settings.preTimeoutInterval = preTimeoutInterval;
-        return settings;
     }
 
     SimulatedBmc bmc_;

@@ -131,18 +131,6 @@ TEST_F(DeviceSearch, SearchWithoutMatchEndsWithEndAndCleanUp)
     EXPECT_EQ(kClean, lines.back());
 }
 
-static HDEVINFO WINAPI RefuseDeviceSet(const GUID *, PCSTR, HWND, DWORD)
-{
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-}
-
-static BOOL WINAPI FailPropertyRead(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD)
-{
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-}
-
 // Asks for eight bytes whatever it is given.
 static BOOL WINAPI NeverEnoughRoom(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD required)
 {

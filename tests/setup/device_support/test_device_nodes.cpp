@@ -182,3 +182,15 @@ std::string JoinLines(const std::vector<std::string> &lines)
     }
     return text;
 }
+
+HDEVINFO WINAPI RefuseDeviceSet(const GUID *, PCSTR, HWND, DWORD)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+}
+
+BOOL WINAPI FailPropertyRead(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD)
+{
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}

@@ -44,5 +44,10 @@ bool KeyExists(const char *subkey);
 bool CreateKeyTree(const char *subkey);
 int CountSubkeys(const char *subkey);
 
+// Stand-ins for SetupAPI calls, put in place with an ImportHook: the device set cannot be made
+// (ERROR_NOT_ENOUGH_MEMORY); a property cannot be read (ERROR_GEN_FAILURE).
+HDEVINFO WINAPI RefuseDeviceSet(const GUID *, PCSTR, HWND, DWORD);
+BOOL WINAPI FailPropertyRead(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD);
+
 // Trace lines as one indented text, for failure messages.
 std::string JoinLines(const std::vector<std::string> &lines);

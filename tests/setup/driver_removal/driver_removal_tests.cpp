@@ -73,18 +73,6 @@ TEST_F(DriverRemoval, MissingKeysAndNodesAreNotReported)
     EXPECT_EQ(std::vector<std::string>(), trace.Lines());
 }
 
-static HDEVINFO WINAPI RefuseDeviceSet(const GUID *, PCSTR, HWND, DWORD)
-{
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
-    return INVALID_HANDLE_VALUE;
-}
-
-static BOOL WINAPI FailPropertyRead(HDEVINFO, PSP_DEVINFO_DATA, DWORD, PDWORD, PBYTE, DWORD, PDWORD)
-{
-    SetLastError(ERROR_GEN_FAILURE);
-    return FALSE;
-}
-
 TEST_F(DriverRemoval, NoDeviceSetLeavesTheRegistryAlone)
 {
     ASSERT_TRUE(CreateKeyTree(kServiceKey));
