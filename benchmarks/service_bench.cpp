@@ -1,5 +1,6 @@
 // The service under the SCM with "HeartbeatInterval" 1 against the simulated BMC: heartbeat
-// period accuracy, request latency, stop latency and CPU time per heartbeat.
+// period accuracy, request latency, stop latency, CPU time per heartbeat, the time from a BMC
+// cold reset to the re-armed watchdog, and the stop when every stop request fails.
 #include <windows.h>
 
 #include <algorithm>
@@ -16,6 +17,8 @@
 
 const int kHeartbeats = 24;
 const DWORD kIntervalSeconds = 1;
+const uint32_t kStartRequests = 4;  // Get, Set, Get, the reset that starts the countdown
+const int kColdResets = 5;
 
 static bool SetDword(const char *name, DWORD value)
 {
@@ -93,6 +96,68 @@ static void MeasureRequests(double *mean, double *worst)
     *mean = total / rounds;
 }
 
+static void StartAndWait(SC_HANDLE service, SimulatedBmc *bmc)
+{
+    bmc->Reset();
+    StartServiceA(service, 0, nullptr);
+    while (bmc->LoggedCount() < kStartRequests + 1) Sleep(10);
+}
+
+static double StopMs(SC_HANDLE service)
+{
+    SERVICE_STATUS status = {};
+    long long start = CounterNow();
+    ControlService(service, SERVICE_CONTROL_STOP, &status);
+    while (Query(service).dwCurrentState != SERVICE_STOPPED) Sleep(1);
+    return CounterMs(start, CounterNow(), CounterFrequency());
+}
+
+// From the Cold Reset command to the answer of the reset that follows the re-arm, by the
+// driver's clock: the next heartbeat finds the watchdog uninitialised and arms it again.
+static void MeasureColdResets(SC_HANDLE service, SimulatedBmc *bmc, double requestMean)
+{
+    StartAndWait(service, bmc);
+    double total = 0, worst = 0;
+    int measured = 0;
+    for (int round = 0; round < kColdResets; ++round) {
+        uint32_t first = bmc->LoggedCount();
+        bmc->ColdResetBmc();
+        while (bmc->LoggedCount() < first + 4) Sleep(10);  // cold reset, refused reset, Set, Reset
+        int64_t frequency = 0;
+        std::vector<ImbSimLogEntry> log = bmc->ReadLog(first, &frequency);
+        if (log.size() < 4 || log[2].packet[9] != 0x24 || log[3].packet[9] != 0x22) continue;
+        double ms = CounterMs(log[0].counter, log[3].completedCounter, frequency);
+        total += ms;
+        worst = std::max(worst, ms);
+        ++measured;
+    }
+    StopMs(service);
+    printf("  BMC cold reset -> watchdog re-armed       %8.1f ms mean, %.1f ms worst, %d of %d   (goal <= interval + one request = %.1f ms)\n",
+           measured ? total / measured : 0.0, worst, measured, kColdResets, kIntervalSeconds * 1000.0 + requestMean);
+}
+
+// The stop control to SERVICE_STOPPED when the BMC refuses every request (busy, 0xC0) and when
+// it answers none within the 5 s time-out.
+static void MeasureFailingStops(SC_HANDLE service, SimulatedBmc *bmc)
+{
+    double refused = 0, silent = 0;
+    SetDword("HeartbeatInterval", 60);  // no heartbeat in flight when the stop control comes
+    for (int silentBmc = 0; silentBmc < 2; ++silentBmc) {
+        StartAndWait(service, bmc);
+        ImbSimBehaviour failing = {};
+        failing.requestCount = IMBSIM_EVERY_REQUEST;
+        failing.fields = silentBmc ? IMBSIM_SET_DELAY : IMBSIM_SET_COMPLETION_CODE;
+        failing.completionCode = 0xC0;
+        failing.delayMs = 6000;  // beyond the request's 5 s: the driver reports the time-out
+        bmc->SetBehaviour(failing);
+        (silentBmc ? silent : refused) = StopMs(service);
+        bmc->Reset();
+    }
+    SetDword("HeartbeatInterval", kIntervalSeconds);
+    printf("  stop control -> SERVICE_STOPPED, every stop request failing: refused %.1f s, timing out %.1f s   (goal < 20 s)\n",
+           refused / 1000.0, silent / 1000.0);
+}
+
 int main()
 {
     SimulatedBmc bmc;
@@ -123,10 +188,10 @@ int main()
     SetDword("HeartbeatInterval", kIntervalSeconds);
 
     StartServiceA(service, 0, nullptr);
-    while (bmc.LoggedCount() < 3) Sleep(10);
+    while (bmc.LoggedCount() < kStartRequests + 1) Sleep(10);
     double cpuAtFirst = ServiceCpuMs();
     uint32_t firstCounted = bmc.LoggedCount();
-    while (bmc.LoggedCount() < 3 + kHeartbeats) Sleep(10);
+    while (bmc.LoggedCount() < kStartRequests + 1 + kHeartbeats) Sleep(10);
     double cpuAtLast = ServiceCpuMs();
     uint32_t lastCounted = bmc.LoggedCount();
 
@@ -140,7 +205,7 @@ int main()
     std::vector<ImbSimLogEntry> log = bmc.ReadLog(0, &frequency);
     std::vector<double> lateness;
     double driverTotal = 0;
-    for (size_t i = 3; i + 1 < log.size(); ++i) {
+    for (size_t i = kStartRequests + 1; i + 1 < log.size(); ++i) {
         lateness.push_back(CounterMs(log[i - 1].counter, log[i].counter, frequency) - kIntervalSeconds * 1000.0);
     }
     for (const ImbSimLogEntry &e : log) driverTotal += CounterMs(e.counter, e.completedCounter, frequency);
@@ -173,6 +238,9 @@ int main()
     } else {
         printf("  service CPU time per heartbeat          not available\n");
     }
+
+    MeasureColdResets(service, &bmc, requestMean);
+    MeasureFailingStops(service, &bmc);
 
     DeleteService(service);
     CloseServiceHandle(service);

@@ -16,6 +16,7 @@
 
 const DWORD kDefaultDelayMs = 4800;
 const DWORD kIntervalSeconds = 1;
+const size_t kStartRequests = 4;  // Get, Set, Get, the reset that starts the countdown
 
 static bool Running(SC_HANDLE service)
 {
@@ -49,7 +50,7 @@ static SoakFigures Measure(const std::vector<ImbSimLogEntry> &log, int64_t frequ
         double latency = double(log[i].completedCounter - log[i].counter) * 1000.0 / double(frequency);
         figures.meanLatency += latency;
         figures.worstLatency = std::max(figures.worstLatency, latency);
-        if (i < 3) continue;  // the loop's first heartbeat follows the starting reset without a wait
+        if (i <= kStartRequests) continue;  // the loop's first heartbeat follows the starting reset without a wait
         double previous = double(log[i - 1].completedCounter - log[i - 1].counter) * 1000.0 / double(frequency);
         double period = double(log[i].counter - log[i - 1].counter) * 1000.0 / double(frequency);
         double late = period - previous - kIntervalSeconds * 1000.0;
@@ -103,6 +104,7 @@ int main(int argc, char **argv)
         Sleep(20);
     }
     while (bmc.LoggedCount() == seen) Sleep(5);  // the service is in its wait now
+    bmc.DelayAnswers(4800);  // a slow stop request that still answers: one request, no retry
     SERVICE_STATUS status = {};
     long long stopStart = CounterNow();
     ControlService(service, SERVICE_CONTROL_STOP, &status);

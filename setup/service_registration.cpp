@@ -5,6 +5,8 @@
 
 #include "../common/guards.h"
 #include "../common/last_error_text.h"
+#include "../common/service_event_source.h"
+#include "../common/service_recovery.h"
 #include "../common/service_identity.h"
 #include "console.h"
 #include "service_stop.h"
@@ -92,12 +94,14 @@ int RegisterService(BYTE mode, const char *path)
         return 1;
     }
     if (!IsSilent(mode)) ConsolePrint("%s installed.\n", kServiceDisplayName);
+    ConfigureServiceRecovery(service.Get());
     service.Close();
 
     bool complete = WriteServiceDescription() == 1;
     for (const ServiceDword &entry : kServiceDwords) {
         if (!WriteServiceDword(entry)) complete = false;
     }
+    RegisterServiceEventSource(path);
     return complete ? 0 : 1;
 }
 
@@ -118,6 +122,7 @@ int RemoveService(BYTE mode)
     StopServiceAndWait(service.Get(), mode);
     if (DeleteService(service.Get())) {
         if (!IsSilent(mode)) ConsolePrint("%s removed.\n", kServiceDisplayName);
+        RemoveServiceEventSource();
     } else {
         GetLastErrorText(g_errorText, kErrorTextSize);
         if (!IsSilent(mode)) ConsolePrint("Remove ASR Service failed - %s\n", g_errorText);

@@ -94,7 +94,7 @@ static uint32_t SetWatchdog(BmcModel *bmc, const ImbRequestPacket *request, ImbR
         if ((uint32_t)d[2] * 10 >= countdown) return Answer(response, IPMI_CC_INVALID_FIELD);
     }
     wd->timerUse = d[0] & (uint8_t)~TIMER_USE_DONT_STOP;
-    wd->timerActions = d[1];
+    wd->timerActions = (bmc->config.quirks & IMBSIM_QUIRK_DROPS_PRETIMEOUT) ? (uint8_t)(d[1] & 0x0F) : d[1];
     wd->preTimeoutInterval = d[2];
     wd->expirationFlags &= (uint8_t)~d[3];
     wd->initialCountdown = countdown;
@@ -120,6 +120,22 @@ static uint32_t ResetWatchdog(BmcModel *bmc, ImbResponsePacket *response, int64_
     wd->lastStartCounter = now;
     wd->presentCountdown = wd->initialCountdown;
     wd->resetCount++;
+    bmc->preTimeoutFired = 0;
+    return Answer(response, IPMI_CC_OK);
+}
+
+/* The BMC restarts its firmware: the watchdog forgets its settings and stops, so Reset answers
+ * 0x80 until the next Set; the expiration flags, like the BMC's event log, survive. */
+static uint32_t ColdReset(BmcModel *bmc, ImbResponsePacket *response)
+{
+    ImbSimWatchdogState *wd = &bmc->watchdog;
+    wd->timerUse = 0;
+    wd->timerActions = 0;
+    wd->preTimeoutInterval = 0;
+    wd->initialCountdown = 0;
+    wd->presentCountdown = 0;
+    wd->running = 0;
+    wd->everSet = 0;
     bmc->preTimeoutFired = 0;
     return Answer(response, IPMI_CC_OK);
 }
@@ -160,6 +176,8 @@ uint32_t BmcHandleRequest(BmcModel *bmc, const ImbRequestPacket *request, ImbRes
         memcpy(response->data, bmc->config.deviceId, length);
         return 1u + length;
     }
+    case IPMI_CMD_COLD_RESET:
+        return ColdReset(bmc, response);
     case IPMI_CMD_SET_WATCHDOG:
         return SetWatchdog(bmc, request, response, now);
     case IPMI_CMD_RESET_WATCHDOG:

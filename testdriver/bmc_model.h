@@ -1,6 +1,6 @@
 /*
  * The simulated BMC behind the driver, by the IPMI v2.0 rules for the commands the system
- * uses: Get Device ID, Set/Reset/Get Watchdog Timer. Pure C without kernel calls, so the
+ * uses: Get Device ID, Cold Reset, Set/Reset/Get Watchdog Timer. Pure C without kernel calls, so the
  * tests also run it natively; time comes in as performance-counter ticks.
  */
 #ifndef BMC_MODEL_H
@@ -10,6 +10,7 @@
 
 #define IPMI_NETFN_APP 0x06
 #define IPMI_CMD_GET_DEVICE_ID 0x01
+#define IPMI_CMD_COLD_RESET 0x02
 #define IPMI_CMD_RESET_WATCHDOG 0x22
 #define IPMI_CMD_SET_WATCHDOG 0x24
 #define IPMI_CMD_GET_WATCHDOG 0x25

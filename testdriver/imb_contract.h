@@ -56,7 +56,7 @@ typedef struct ImbResponsePacket {
 } ImbResponsePacket;
 
 /* Fields of ImbSimBehaviour that take effect. */
-#define IMBSIM_SET_COMPLETION_CODE 0x01u /* answer with completionCode and no data */
+#define IMBSIM_SET_COMPLETION_CODE 0x01u /* answer with completionCode and no data; the BMC does nothing */
 #define IMBSIM_SET_STATUS 0x02u          /* complete the request with status, no bytes */
 #define IMBSIM_SET_BYTE_COUNT 0x04u      /* report byteCount bytes whatever was written */
 #define IMBSIM_SET_DELAY 0x08u           /* answer after delayMs; longer than the packet's timeout: IMB_STATUS_TIMEOUT */
@@ -81,8 +81,12 @@ typedef struct ImbSimBmcConfig {
     uint8_t deviceIdLength; /* data bytes of the Get Device ID answer, at most 45 */
     uint8_t deviceId[IMB_RESPONSE_SIZE - 1];
     uint8_t preTimeoutSupport; /* bit n set: pre-timeout interrupt n (1 SMI, 2 NMI, 3 messaging) supported */
-    uint8_t reserved[3];
+    uint8_t quirks;            /* IMBSIM_QUIRK_* */
+    uint8_t reserved[2];
 } ImbSimBmcConfig;
+
+/* Firmware that accepts a pre-timeout interrupt in Set Watchdog Timer and stores none. */
+#define IMBSIM_QUIRK_DROPS_PRETIMEOUT 0x01u
 
 typedef struct ImbSimLogEntry {
     uint32_t sequence;

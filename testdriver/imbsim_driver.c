@@ -155,14 +155,15 @@ static NTSTATUS SendMessage(IRP *irp, IO_STACK_LOCATION *stack)
         status = Delay(&behaviour, &packet);
         if (NT_SUCCESS(status) && (behaviour.fields & IMBSIM_SET_STATUS)) status = (NTSTATUS)behaviour.status;
         if (NT_SUCCESS(status)) {
-            KIRQL irql;
-            KeAcquireSpinLock(&g_lock, &irql);
-            reported = BmcHandleRequest(&g_bmc, &packet, &response, Now(), SystemTimeNow());
-            KeReleaseSpinLock(&g_lock, irql);
             if (behaviour.fields & IMBSIM_SET_COMPLETION_CODE) {
-                RtlZeroMemory(&response, sizeof(response));
+                /* A BMC that answers with an error (busy, invalid command) has not carried the command out. */
                 response.completionCode = (uint8_t)behaviour.completionCode;
                 reported = 1;
+            } else {
+                KIRQL irql;
+                KeAcquireSpinLock(&g_lock, &irql);
+                reported = BmcHandleRequest(&g_bmc, &packet, &response, Now(), SystemTimeNow());
+                KeReleaseSpinLock(&g_lock, irql);
             }
             if (reported > outputLength) {
                 status = (NTSTATUS)IMB_STATUS_BUFFER_TOO_SMALL;

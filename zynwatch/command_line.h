@@ -6,6 +6,7 @@
 struct CommandOptions {
     bool install;
     bool remove;
+    bool status;
     uint8_t timeoutChoice;     // "TimeoutAction" the install stores
     uint8_t pretimeoutChoice;  // "PretimeoutAction" the install stores
 };

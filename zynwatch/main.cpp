@@ -1,10 +1,12 @@
 // zynwatch: without arguments the service ZynAsrService; with -install or -remove it installs or
-// removes that service; anything else prints the usage text. The exit code is always 0.
+// removes that service, with -status it reports the protection; anything else prints the usage text.
+// The exit code is 0, except for -status (0 protected, 1 not protected, 2 BMC not read).
 #include <windows.h>
 
 #include "command_line.h"
 #include "service_installation.h"
 #include "service_runtime.h"
+#include "service_status.h"
 #include "session_table.h"
 
 int main(int argc, char **argv)
@@ -21,6 +23,8 @@ int main(int argc, char **argv)
         InstallService(options);
     } else if (options.remove) {
         UninstallService();
+    } else if (options.status) {
+        return PrintServiceStatus();
     } else {
         PrintUsage();
     }

@@ -47,21 +47,52 @@ void WriteServiceConfiguration(BYTE timeoutAction, BYTE preTimeoutAction)
         DWORD value = kInstalledValues[index].value;
         if (index == kInstalledTimeoutActionIndex) value = timeoutAction;
         if (index == kInstalledPreTimeoutActionIndex) value = preTimeoutAction;
+        if (index == kInstalledPreTimeoutIntervalIndex) value = InstalledPreTimeoutInterval(preTimeoutAction);
         SetDwordValue(kInstalledValues[index].name, value);
     }
 }
 
-WatchdogSettings LoadWatchdogSettings()
+static WatchdogSettings ReadWatchdogSettings(bool repair)
 {
     WatchdogSettings settings = {};
     for (const ConfigurationValueRule &rule : kLoadedValueRules) {
         DWORD number = 0;
         bool read = QueryFourBytes(rule.name, &number);
         uint32_t used = 0;
-        if (!JudgeConfigurationValue(rule, read, number, &used)) SetDwordValue(rule.name, used);
+        if (!JudgeConfigurationValue(rule, read, number, &used) && repair) SetDwordValue(rule.name, used);
         StoreSettingsField(&settings, rule.field, used);
     }
     return settings;
+}
+
+WatchdogSettings LoadWatchdogSettings()
+{
+    return ReadWatchdogSettings(true);
+}
+
+WatchdogSettings PeekWatchdogSettings()
+{
+    return ReadWatchdogSettings(false);
+}
+
+// A value that must be a REG_DWORD of four bytes; false for any other type or size.
+static bool QueryDword(const char *name, DWORD *number)
+{
+    UniqueRegistryKey key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, kReadAccess, key.Receive()) != ERROR_SUCCESS) {
+        return false;
+    }
+    DWORD type = REG_NONE;
+    DWORD size = sizeof(*number);
+    LONG error = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(number), &size);
+    return error == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(*number);
+}
+
+uint16_t ReadShutdownTimeout()
+{
+    DWORD number = 0;
+    bool read = QueryDword(kShutdownTimeoutValue, &number);
+    return JudgeShutdownTimeout(read, number);
 }
 
 bool ReadHeartbeatInterval(DWORD *seconds)

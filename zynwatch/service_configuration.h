@@ -11,5 +11,11 @@ void WriteServiceConfiguration(BYTE timeoutAction, BYTE preTimeoutAction);
 // The four timeout fields, valid; invalid or missing values are repaired in the registry.
 WatchdogSettings LoadWatchdogSettings();
 
+// The four timeout fields as the service would load them, without writing anything.
+WatchdogSettings PeekWatchdogSettings();
+
+// "ShutdownTimeout" in seconds, or 0 when the shutdown phase is off.
+uint16_t ReadShutdownTimeout();
+
 // "HeartbeatInterval" in seconds; false with 0 when it cannot be read.
 bool ReadHeartbeatInterval(DWORD *seconds);

@@ -58,6 +58,17 @@ void StoreSettingsField(WatchdogSettings *settings, SettingsField field, uint32_
     }
 }
 
+uint32_t InstalledPreTimeoutInterval(uint8_t preTimeoutAction)
+{
+    return preTimeoutAction != 0 ? kInstallPreTimeoutLead : kInstallPreTimeoutInterval;
+}
+
+uint16_t JudgeShutdownTimeout(bool read, uint32_t number)
+{
+    bool inRange = read && number >= kShutdownTimeoutLowest && number <= kShutdownTimeoutHighest;
+    return inRange ? static_cast<uint16_t>(number) : 0;
+}
+
 uint32_t HeartbeatWaitMilliseconds(uint32_t seconds)
 {
     uint64_t milliseconds = static_cast<uint64_t>(seconds) * 1000u;

@@ -13,6 +13,7 @@ struct WatchdogSettings {
     uint16_t timeoutValue;       // seconds, 10-6553
     uint8_t preTimeoutInterval;  // seconds before expiry, 0-255
     uint32_t heartbeatInterval;  // seconds between heartbeats, any value
+    uint16_t shutdownTimeout;    // seconds the shutdown phase allows, 10-6553; 0: no shutdown phase
 };
 
 enum SettingsField { kFieldTimeoutAction, kFieldPreTimeoutAction, kFieldTimeoutValue, kFieldPreTimeoutInterval };
@@ -43,6 +44,15 @@ const size_t kInstalledValueCount = 5;
 extern const InstalledValue kInstalledValues[kInstalledValueCount];
 const size_t kInstalledTimeoutActionIndex = 0;
 const size_t kInstalledPreTimeoutActionIndex = 1;
+const size_t kInstalledPreTimeoutIntervalIndex = 3;
+
+// Seconds a pre-timeout interrupt chosen at install fires before the timeout: time for Windows
+// to write a crash dump after the interrupt before the BMC resets the server.
+const uint32_t kInstallPreTimeoutLead = 120;
+static_assert(kInstallPreTimeoutLead < kInstallTimeoutValue, "the interrupt fires before the timeout");
+
+// "PreTimeoutInterval" as the install writes it: the lead when an interrupt is chosen, else 0.
+uint32_t InstalledPreTimeoutInterval(uint8_t preTimeoutAction);
 
 const size_t kDescriptionBlockSize = 1024;
 
@@ -55,6 +65,14 @@ bool JudgeConfigurationValue(const ConfigurationValueRule &rule, bool read, uint
                              uint32_t *used);
 
 void StoreSettingsField(WatchdogSettings *settings, SettingsField field, uint32_t value);
+
+// "ShutdownTimeout": the countdown of the shutdown phase; off when missing, 0 or out of range.
+const char kShutdownTimeoutValue[] = "ShutdownTimeout";
+const uint32_t kShutdownTimeoutLowest = 10;
+const uint32_t kShutdownTimeoutHighest = 6553;  // the 16-bit countdown in 100 ms counts
+
+// The seconds of the shutdown phase, or 0 when it is off; nothing is repaired.
+uint16_t JudgeShutdownTimeout(bool read, uint32_t number);
 
 // The wait between heartbeats in milliseconds: seconds x 1000 without wrap-around, at most the
 // largest finite wait.

@@ -7,6 +7,8 @@
 
 #include "../common/guards.h"
 #include "../common/last_error_text.h"
+#include "../common/service_event_source.h"
+#include "../common/service_recovery.h"
 #include "service_configuration.h"
 #include "service_identity.h"
 #include "watchdog.h"
@@ -21,32 +23,38 @@ static const char *ErrorText()
     return GetLastErrorText(g_errorText, kErrorTextSize);
 }
 
-// The program's own path as the service command: quoted when it holds a space, so that no
-// other program on a prefix of it runs as LocalSystem. False when the path is cut short.
-static bool GetServiceCommand(char *command, size_t size)
+// The program's own path; false when the path is cut short.
+static bool GetProgramPath(char path[kPathSize])
 {
-    char path[kPathSize];
     DWORD length = GetModuleFileNameA(nullptr, path, kModulePathCapacity);
     if (length == 0) return false;
     if (length >= kModulePathCapacity) {
         SetLastError(ERROR_INSUFFICIENT_BUFFER);
         return false;
     }
+    return true;
+}
+
+// The path as the service command: quoted when it holds a space, so that no other program on a
+// prefix of it runs as LocalSystem.
+static void FormatServiceCommand(const char *path, char *command, size_t size)
+{
     if (strchr(path, ' ') != nullptr) {
         snprintf(command, size, "\"%s\"", path);
     } else {
         snprintf(command, size, "%s", path);
     }
-    return true;
 }
 
 void InstallService(const CommandOptions &options)
 {
+    char path[kPathSize];
     char command[kPathSize + 2];
-    if (!GetServiceCommand(command, sizeof(command))) {
+    if (!GetProgramPath(path)) {
         printf("Unable to install %s - %s\n", kServiceDisplayName, ErrorText());
         return;
     }
+    FormatServiceCommand(path, command, sizeof(command));
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager.Valid()) {
         printf("OpenSCManager failed - %s\n", ErrorText());
@@ -64,8 +72,10 @@ void InstallService(const CommandOptions &options)
         return;
     }
     printf("%s installed.\n", kServiceDisplayName);
+    ConfigureServiceRecovery(service.Get());
     service.Close();
     WriteServiceConfiguration(options.timeoutChoice, options.pretimeoutChoice);
+    RegisterServiceEventSource(path);
     StopWatchdog();
 }
 
@@ -103,6 +113,7 @@ void UninstallService()
     if (ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) WaitForServiceStop(service.Get(), &status);
     if (DeleteService(service.Get())) {
         printf("The %s removed.\n", kServiceDisplayName);
+        RemoveServiceEventSource();
     } else {
         printf("Remove %s failed - %s\n", kServiceDisplayName, ErrorText());
     }

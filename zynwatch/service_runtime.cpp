@@ -4,7 +4,7 @@
 #include "service_configuration.h"
 #include "service_event_log.h"
 #include "service_identity.h"
-#include "watchdog.h"
+#include "watchdog_keeper.h"
 
 const DWORD kStartWaitHint = 3000;
 const DWORD kStartFailureExitCode = ERROR_BAD_UNIT;  // 20
@@ -15,12 +15,14 @@ struct ServiceState {
     DWORD nextCheckPoint;
     DWORD exitCode;
     HANDLE stopEvent;
+    bool acceptPreshutdown;  // "ShutdownTimeout" is set: the shutdown phase is on
+    bool shutdownRequested;  // the stop event was set by the preshutdown control
     // Held while a report is filled in and sent, and around exitCode and stopEvent, so the
     // control handler's thread and the service thread never interleave.
     CRITICAL_SECTION lock;
 };
 
-static ServiceState g_service = {nullptr, {}, 1, 0, nullptr, {}};
+static ServiceState g_service = {nullptr, {}, 1, 0, nullptr, false, false, {}};
 
 void InitializeServiceState()
 {
@@ -47,6 +49,7 @@ static void FillStatus(DWORD state, DWORD exitCode, DWORD waitHint)
     status.dwWin32ExitCode = exitCode;
     status.dwWaitHint = waitHint;
     status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+    if (state == SERVICE_RUNNING && g_service.acceptPreshutdown) status.dwControlsAccepted |= SERVICE_ACCEPT_PRESHUTDOWN;
     if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
         status.dwCheckPoint = 0;
     } else {
@@ -81,13 +84,27 @@ void SignalServiceStop()
     if (g_service.stopEvent != nullptr) SetEvent(g_service.stopEvent);
 }
 
-// Reports a stop control as stop pending; a service that has already stopped stays stopped.
-static BOOL ReportStopControl()
+// Reports a stop or preshutdown control as stop pending; a service that has already stopped
+// stays stopped.
+static BOOL ReportStopControl(bool shutdown)
 {
     CriticalSectionLock lock(&g_service.lock);
     if (g_service.status.dwCurrentState == SERVICE_STOPPED) return TRUE;
-    FillStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+    if (shutdown) g_service.shutdownRequested = true;
+    FillStatus(SERVICE_STOP_PENDING, NO_ERROR, shutdown ? kShutdownWaitHint : 0);
     return SetServiceStatus(g_service.statusHandle, &g_service.status);
+}
+
+static bool ShutdownRequested()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    return g_service.shutdownRequested;
+}
+
+static void AcceptPreshutdown(bool accept)
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.acceptPreshutdown = accept;
 }
 
 // Reports the present state again, keeping the exit code it was reported with.
@@ -100,29 +117,27 @@ static BOOL ReportCurrentState()
 
 void WINAPI ServiceControlHandler(DWORD control)
 {
-    if (control == SERVICE_CONTROL_STOP) {
-        if (!ReportStopControl()) LogServiceError("SetServiceStatus");
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN) {
+        if (!ReportStopControl(control == SERVICE_CONTROL_PRESHUTDOWN)) LogServiceError("SetServiceStatus");
         SignalServiceStop();
         return;
     }
     if (!ReportCurrentState()) LogServiceError("SetServiceStatus");
 }
 
-// Arms the watchdog with the loaded settings and starts its countdown.
-static bool StartWatchdog()
-{
-    WatchdogSettings settings = LoadWatchdogSettings();
-    return ArmWatchdog(settings) && ResetWatchdog();
-}
-
-static void RunHeartbeats(HANDLE stopEvent)
+static void RunHeartbeats(WatchdogKeeper *keeper, HANDLE stopEvent)
 {
     for (;;) {
-        DWORD seconds = 0;
-        ReadHeartbeatInterval(&seconds);
-        ResetWatchdog();
-        if (WaitForSingleObject(stopEvent, HeartbeatWaitMilliseconds(seconds)) == WAIT_OBJECT_0) return;
+        uint32_t pause = NextHeartbeatPause(keeper);
+        SendHeartbeat(keeper);
+        if (WaitForSingleObject(stopEvent, HeartbeatWaitMilliseconds(pause)) == WAIT_OBJECT_0) return;
     }
+}
+
+// Before each retry of the stop request: the SCM sees the stop make progress.
+static void ReportStopRetry()
+{
+    ReportServiceStatus(SERVICE_STOP_PENDING, ExitCode(), kStopRetryWaitHintMs);
 }
 
 static void ReportStartFailure()
@@ -150,21 +165,33 @@ static void CloseStopEvent()
     g_service.stopEvent = nullptr;
 }
 
+// Arms, heartbeats until the stop event, then stops the watchdog or, at shutdown, hands it over.
+static void KeepWatchdog(HANDLE stopEvent, uint16_t shutdownTimeout)
+{
+    WatchdogKeeper keeper;
+    if (StartKeepingWatchdog(&keeper, shutdownTimeout)) {
+        RunHeartbeats(&keeper, stopEvent);
+        if (ShutdownRequested()) {
+            HandOverToShutdown(&keeper);
+            return;
+        }
+    } else {
+        ReportStartFailure();
+    }
+    // A timer left running would reset a healthy server: that stop is a failure, not a success.
+    if (!StopKeptWatchdog(&keeper, ReportStopRetry) && ExitCode() == NO_ERROR) SetExitCode(kStopFailureExitCode);
+}
+
 void RunWatchdogService()
 {
     SetExitCode(NO_ERROR);
     if (!ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) return;
     HANDLE stopEvent = CreateStopEvent();
     if (stopEvent == nullptr) return;
+    uint16_t shutdownTimeout = ReadShutdownTimeout();
+    AcceptPreshutdown(shutdownTimeout != 0);
     SetExitCode(NO_ERROR);
-    if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) {
-        if (StartWatchdog()) {
-            RunHeartbeats(stopEvent);
-        } else {
-            ReportStartFailure();
-        }
-        StopWatchdog();
-    }
+    if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) KeepWatchdog(stopEvent, shutdownTimeout);
     CloseStopEvent();
 }
 

@@ -1,9 +1,12 @@
 // The service's configuration rules and watchdog messages with every number the registry can
 // hold: a judged value always lies in its range or is the repair value, the arm message carries
-// it unchanged and its countdown fits, and the heartbeat wait never wraps.
+// it unchanged and its countdown fits, the heartbeat wait never wraps, and the interval in use
+// always ends with one request's time-out before the watchdog acts, where any interval can.
 #include "fuzz_input.h"
+#include "heartbeat_rules.h"
 #include "service_configuration_rules.h"
 #include "watchdog_messages.h"
+#include "watchdog_names.h"
 
 static uint32_t Field(const WatchdogSettings &settings, SettingsField field)
 {
@@ -51,6 +54,28 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     WatchdogSettings raw;
     in.Fill(reinterpret_cast<uint8_t *>(&raw), sizeof(raw));
     BuildArmMessage(raw, message);
+
+    uint32_t configured = in.Word();
+    bool intervalRead = in.Byte() & 1;
+    uint32_t used = HeartbeatIntervalInUse(configured, intervalRead, settings);
+    uint32_t deadline = WatchdogDeadlineSeconds(settings);
+    FUZZ_CHECK(used >= 1);
+    FUZZ_CHECK(deadline < 7 || used + kRequestTimeoutSeconds < deadline);
+    FUZZ_CHECK(!(intervalRead && configured != 0 && static_cast<uint64_t>(configured) + 5 < deadline) ||
+               used == configured);
+
+    // Any answer of Get Watchdog Timer decodes, compares and is named without fault.
+    uint8_t answer[kWatchdogReadingLength];
+    in.Fill(answer, sizeof(answer));
+    WatchdogReading reading;
+    if (DecodeWatchdogReading(answer, sizeof(answer), &reading)) {
+        ArmedFieldDifference differences[kArmedFieldCount];
+        FUZZ_CHECK(CompareWithArmMessage(message, reading, differences) <= kArmedFieldCount);
+        char text[80];
+        FormatExpirationFlags(reading.expirationFlags, text, sizeof(text));
+        FormatCountdown(reading.presentCountdown, text, sizeof(text));
+        FUZZ_CHECK(strlen(TimerUseName(reading.timerUse)) > 0);
+    }
 
     uint32_t seconds = in.Word();
     uint64_t wanted = static_cast<uint64_t>(seconds) * 1000u;

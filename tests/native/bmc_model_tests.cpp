@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <vector>
 
 #include "bmc_model.h"
 
@@ -112,6 +113,35 @@ TEST_F(BmcModelTest, SetWithDontStopKeepsARunningTimerGoingFromTheNewValue)
     EXPECT_EQ(0u, Value(bmc.watchdog.eventCount));
     Send(IPMI_CMD_SET_WATCHDOG, {0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B}, 6000);
     EXPECT_FALSE(Value(bmc.watchdog.running)) << "the stop request stops it";
+}
+
+// After a cold reset or a firmware update the watchdog is uninitialised again; a restart of
+// the server that the watchdog caused stays readable in the expiration flags.
+TEST_F(BmcModelTest, ColdResetForgetsTheSettingsAndKeepsTheExpirationFlags)
+{
+    Send(IPMI_CMD_SET_WATCHDOG, {0x04, 0x03, 0x00, 0x10, 0x0A, 0x00}, 0);
+    Send(IPMI_CMD_RESET_WATCHDOG, {}, 0);
+    BmcAdvance(&bmc, 1000, 1000);
+    Send(IPMI_CMD_SET_WATCHDOG, {0x04, 0x23, 0x05, 0x00, 0xB8, 0x0B}, 2000);
+    Send(IPMI_CMD_RESET_WATCHDOG, {}, 2000);
+    EXPECT_EQ(0x00, Send(IPMI_CMD_COLD_RESET, {}, 3000));
+    EXPECT_FALSE(Value(bmc.watchdog.running));
+    EXPECT_EQ(0x80, Send(IPMI_CMD_RESET_WATCHDOG, {}, 4000)) << "uninitialised until the next Set";
+    Send(IPMI_CMD_GET_WATCHDOG, {}, 4000);
+    EXPECT_EQ((std::vector<uint8_t>{0x00, 0x00, 0x00, 0x10, 0x00, 0x00, 0x00, 0x00}),
+              std::vector<uint8_t>(response.data, response.data + 8));
+    EXPECT_EQ(0x00, Send(IPMI_CMD_SET_WATCHDOG, {0x04, 0x03, 0x00, 0x10, 0xB8, 0x0B}, 5000));
+    EXPECT_EQ(0x00, Send(IPMI_CMD_RESET_WATCHDOG, {}, 5000));
+    EXPECT_EQ(0x00, Value(bmc.watchdog.expirationFlags)) << "cleared by the Set's flags-clear byte";
+}
+
+TEST_F(BmcModelTest, FirmwareThatDropsThePreTimeoutInterruptStoresNone)
+{
+    bmc.config.quirks = IMBSIM_QUIRK_DROPS_PRETIMEOUT;
+    EXPECT_EQ(0x00, Send(IPMI_CMD_SET_WATCHDOG, {0x04, 0x23, 0x0A, 0x10, 0xB8, 0x0B}, 0));
+    Send(IPMI_CMD_GET_WATCHDOG, {}, 0);
+    EXPECT_EQ(0x03, response.data[1]);
+    EXPECT_EQ(0x0A, response.data[2]);
 }
 
 TEST_F(BmcModelTest, IdentityEchoAndUnknownCommands)

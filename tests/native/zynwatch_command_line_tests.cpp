@@ -14,9 +14,10 @@ static CommandOptions Parse(std::vector<const char *> arguments)
 
 TEST(CommandLine, NoRecognisedOptionChoosesNothing)
 {
-    CommandOptions options = Parse({"foo", "install", "--install"});
+    CommandOptions options = Parse({"foo", "install", "--install", "status", "--status", "-statusx"});
     EXPECT_FALSE(options.install);
     EXPECT_FALSE(options.remove);
+    EXPECT_FALSE(options.status);
     EXPECT_EQ(3, options.timeoutChoice) << "the install value stands";
     EXPECT_EQ(0, options.pretimeoutChoice);
 }
@@ -25,15 +26,17 @@ TEST(CommandLine, OptionWordsIgnoreLetterCase)
 {
     EXPECT_TRUE(Parse({"-INSTALL"}).install);
     EXPECT_TRUE(Parse({"-ReMoVe"}).remove);
+    EXPECT_TRUE(Parse({"-StAtUs"}).status);
     EXPECT_EQ(2, Parse({"-TIMEOUT", "PowerOff"}).timeoutChoice);
     EXPECT_EQ(3, Parse({"-PreTimeout", "MSGINT"}).pretimeoutChoice);
 }
 
 TEST(CommandLine, BothCommandsAreSeen)
 {
-    CommandOptions options = Parse({"-remove", "-install"});
+    CommandOptions options = Parse({"-remove", "-status", "-install"});
     EXPECT_TRUE(options.install);
     EXPECT_TRUE(options.remove);
+    EXPECT_TRUE(options.status);
 }
 
 TEST(CommandLine, TheWordAfterAnOptionIsConsumed)
@@ -42,6 +45,7 @@ TEST(CommandLine, TheWordAfterAnOptionIsConsumed)
     EXPECT_FALSE(options.remove);
     EXPECT_EQ(3, options.timeoutChoice) << "an unknown word chooses power cycle";
     EXPECT_FALSE(Parse({"-pretimeout", "-install"}).install);
+    EXPECT_FALSE(Parse({"-timeout", "-status"}).status);
 }
 
 TEST(CommandLine, TimeoutWords)

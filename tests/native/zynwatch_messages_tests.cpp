@@ -61,6 +61,81 @@ TEST(WatchdogMessages, StopAndResetAreFixed)
     EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x22}), Bytes(reset, sizeof(reset)));
 }
 
+TEST(WatchdogMessages, GetAndTheShutdownArm)
+{
+    uint8_t get[kGetWatchdogMessageLength];
+    BuildGetMessage(get);
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x25}), Bytes(get, sizeof(get)));
+    uint8_t shutdown[kSetWatchdogMessageLength + 1];
+    memset(shutdown, 0xEE, sizeof(shutdown));
+    BuildShutdownArmMessage(Settings(3, 2, 300, 10), 600, shutdown);
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x24, 0x44, 0x23, 0x0A, 0x10, 0x70, 0x17}),
+              Bytes(shutdown, kSetWatchdogMessageLength))
+        << "don't-stop bit, the configured actions, 600 s";
+    EXPECT_EQ(0xEE, shutdown[kSetWatchdogMessageLength]);
+    BuildShutdownArmMessage(Settings(1, 2, 300, 20), 20, shutdown);
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x24, 0x44, 0x01, 0x00, 0x10, 0xC8, 0x00}),
+              Bytes(shutdown, kSetWatchdogMessageLength))
+        << "an interval the countdown cannot hold drops the interrupt, which the BMC would refuse";
+    BuildShutdownArmMessage(Settings(3, 0, 300, 30), 6553, shutdown);
+    EXPECT_EQ((std::vector<uint8_t>{0x20, 0x18, 0x24, 0x44, 0x03, 0x00, 0x10, 0xFA, 0xFF}),
+              Bytes(shutdown, kSetWatchdogMessageLength));
+}
+
+TEST(WatchdogMessages, GetAnswerDecodesAndAShortOneIsRefused)
+{
+    const uint8_t answer[9] = {0x44, 0x23, 0x0A, 0x10, 0xB8, 0x0B, 0x2C, 0x01, 0x99};
+    WatchdogReading reading = {};
+    EXPECT_FALSE(DecodeWatchdogReading(answer, 7, &reading));
+    EXPECT_FALSE(DecodeWatchdogReading(nullptr, 8, &reading));
+    ASSERT_TRUE(DecodeWatchdogReading(answer, 9, &reading));
+    EXPECT_EQ(4, ReadingTimerUse(reading));
+    EXPECT_TRUE(ReadingRunning(reading));
+    EXPECT_FALSE(ReadingDontLog(reading));
+    EXPECT_EQ(3, ReadingTimeoutAction(reading));
+    EXPECT_EQ(2, ReadingPreTimeoutInterrupt(reading));
+    EXPECT_EQ(10, reading.preTimeoutInterval);
+    EXPECT_EQ(0x10, reading.expirationFlags);
+    EXPECT_EQ(3000, reading.initialCountdown);
+    EXPECT_EQ(300, reading.presentCountdown);
+}
+
+TEST(WatchdogMessages, ArmIsComparedFieldByFieldWithWhatTheBmcStored)
+{
+    uint8_t arm[kSetWatchdogMessageLength];
+    BuildArmMessage(Settings(3, 2, 300, 10), arm);
+    const uint8_t same[8] = {0x44, 0x23, 0x0A, 0x00, 0xB8, 0x0B, 0x00, 0x00};  // running: not a difference
+    WatchdogReading reading = {};
+    ASSERT_TRUE(DecodeWatchdogReading(same, 8, &reading));
+    ArmedFieldDifference differences[kArmedFieldCount];
+    EXPECT_EQ(0u, CompareWithArmMessage(arm, reading, differences));
+    const uint8_t other[8] = {0x81, 0x03, 0x00, 0x00, 0x2C, 0x01, 0x00, 0x00};
+    ASSERT_TRUE(DecodeWatchdogReading(other, 8, &reading));
+    ASSERT_EQ(4u, CompareWithArmMessage(arm, reading, differences));
+    EXPECT_EQ(kArmedTimerUse, differences[0].field);
+    EXPECT_EQ(0x04u, differences[0].set);
+    EXPECT_EQ(0x81u, differences[0].stored);
+    EXPECT_EQ(kArmedTimerActions, differences[1].field);
+    EXPECT_EQ(0x23u, differences[1].set);
+    EXPECT_EQ(0x03u, differences[1].stored);
+    EXPECT_EQ(kArmedPreTimeoutInterval, differences[2].field);
+    EXPECT_EQ(kArmedInitialCountdown, differences[3].field);
+    EXPECT_EQ(3000u, differences[3].set);
+    EXPECT_EQ(300u, differences[3].stored);
+}
+
+TEST(WatchdogMessages, OutcomeNamesTheErrorOrTheCompletionCode)
+{
+    char text[32];
+    DescribeOutcome({258, 0xFF, 0}, text, sizeof(text));
+    EXPECT_STREQ("error 258", text);
+    DescribeOutcome({0, 0x80, 0}, text, sizeof(text));
+    EXPECT_STREQ("completion code 0x80", text);
+    EXPECT_TRUE(OutcomeSucceeded({0, 0x00, 8}));
+    EXPECT_FALSE(OutcomeSucceeded({0, 0xC0, 0}));
+    EXPECT_FALSE(OutcomeSucceeded({55, 0x00, 0}));
+}
+
 static uint32_t Used(const char *name, bool read, uint32_t number, bool *kept)
 {
     for (const ConfigurationValueRule &rule : kLoadedValueRules) {
@@ -122,6 +197,17 @@ TEST(ConfigurationRules, DescriptionBlockIsTheTextThenZerosToOneKilobyte)
     const char *second = strchr(text, '\n') + 1;
     EXPECT_STREQ("Useage: \n -timeout [none|hardreset|poweroff|powercycle] \n -pretimeout [none|smi|nmi|msgint] ",
                  second);
+}
+
+TEST(ConfigurationRules, ShutdownTimeoutIsOnOnlyInItsRange)
+{
+    EXPECT_EQ(0, JudgeShutdownTimeout(false, 600));
+    EXPECT_EQ(0, JudgeShutdownTimeout(true, 0));
+    EXPECT_EQ(0, JudgeShutdownTimeout(true, 9));
+    EXPECT_EQ(10, JudgeShutdownTimeout(true, 10));
+    EXPECT_EQ(6553, JudgeShutdownTimeout(true, 6553));
+    EXPECT_EQ(0, JudgeShutdownTimeout(true, 6554));
+    EXPECT_EQ(0, JudgeShutdownTimeout(true, 0x10000 + 600)) << "not cut to 16 bits";
 }
 
 TEST(HeartbeatWait, SecondsBecomeMillisecondsWithoutWrapping)

@@ -74,6 +74,20 @@ bool SimulatedBmc::SetBmc(const ImbSimBmcConfig &config)
     return Control(IMBSIM_IOCTL_SET_BMC, &config, sizeof(config), nullptr, 0);
 }
 
+bool SimulatedBmc::ColdResetBmc()
+{
+    ImbRequestPacket request = {};
+    request.timeoutMicroseconds = 5000000;
+    request.responderAddress = 0x20;
+    request.command = 0x02;
+    request.networkFunction = 0x06;
+    ImbResponsePacket response = {};
+    DWORD returned = 0;
+    return Control(IMB_IOCTL_SEND_MESSAGE, &request, IMB_REQUEST_HEADER_SIZE, &response, sizeof(response),
+                   &returned) &&
+           returned >= 1 && response.completionCode == 0x00;
+}
+
 std::vector<ImbSimLogEntry> SimulatedBmc::ReadLog(uint32_t first, int64_t *frequency)
 {
     std::vector<ImbSimLogEntry> entries;

@@ -23,6 +23,8 @@ public:
     bool ReportByteCount(uint32_t byteCount, uint32_t count = 1);
     bool DelayAnswers(uint32_t delayMs, uint32_t count = 1);
     bool SetBmc(const ImbSimBmcConfig &config);
+    // Sends the BMC the IPMI Cold Reset command, as a management tool or a firmware update does.
+    bool ColdResetBmc();
 
     // Log entries from sequence first on (all that are still kept).
     std::vector<ImbSimLogEntry> ReadLog(uint32_t first = 0, int64_t *frequency = nullptr);

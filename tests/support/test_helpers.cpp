@@ -12,3 +12,25 @@ std::string HexBytes(const uint8_t *bytes, size_t count)
     }
     return text;
 }
+
+std::string DescribeServiceConfig2(DWORD level, const void *info)
+{
+    static const char *const kActions[] = {"none", "restart", "reboot", "command"};
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS && info != nullptr) {
+        const auto *failure = static_cast<const SERVICE_FAILURE_ACTIONSA *>(info);
+        std::string text = "failure actions reset=" + std::to_string(failure->dwResetPeriod) +
+                           " reboot=" + (failure->lpRebootMsg ? failure->lpRebootMsg : "-") +
+                           " command=" + (failure->lpCommand ? failure->lpCommand : "-");
+        for (DWORD i = 0; i < failure->cActions; ++i) {
+            const SC_ACTION &action = failure->lpsaActions[i];
+            text += std::string(" ") + (action.Type < 4 ? kActions[action.Type] : "?") + "/" +
+                    std::to_string(action.Delay);
+        }
+        return text;
+    }
+    if (level == SERVICE_CONFIG_FAILURE_ACTIONS_FLAG && info != nullptr) {
+        const auto *flag = static_cast<const SERVICE_FAILURE_ACTIONS_FLAG *>(info);
+        return "failure actions flag " + std::to_string(flag->fFailureActionsOnNonCrashFailures);
+    }
+    return "level " + std::to_string(level);
+}

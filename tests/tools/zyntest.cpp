@@ -14,8 +14,8 @@
 static int Usage()
 {
     fprintf(stderr,
-            "zyntest bmc-reset | bmc-log [first] | bmc-watchdog | bmc-counters\n"
-            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every]\n"
+            "zyntest bmc-reset | bmc-cold-reset | bmc-log [first] | bmc-watchdog | bmc-counters\n"
+            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every] [skip=N]\n"
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
@@ -100,6 +100,8 @@ static int BmcSet(SimulatedBmc &bmc, int argc, char **argv)
         } else if (key == "delay") {
             behaviour.fields |= IMBSIM_SET_DELAY;
             behaviour.delayMs = value;
+        } else if (key == "skip") {
+            behaviour.skipCount = value;
         } else if (key == "count") {
             behaviour.requestCount = strcmp(text, "every") == 0 ? IMBSIM_EVERY_REQUEST : value;
         } else {
@@ -128,6 +130,7 @@ static int Bmc(const char *command, int argc, char **argv)
         return 1;
     }
     if (strcmp(command, "bmc-reset") == 0) return bmc.Reset() ? 0 : 1;
+    if (strcmp(command, "bmc-cold-reset") == 0) return bmc.ColdResetBmc() ? 0 : 1;
     if (strcmp(command, "bmc-log") == 0) return BmcLog(bmc, argc > 0 ? strtoul(argv[0], nullptr, 0) : 0);
     if (strcmp(command, "bmc-watchdog") == 0) return BmcWatchdog(bmc);
     if (strcmp(command, "bmc-set") == 0) return BmcSet(bmc, argc, argv);

@@ -41,11 +41,14 @@ expect_eq "type=0x10 start=2 error=1 path=$(winpath "$ZYNWATCH") display=$DISPLA
 expect_eq "TimeoutAction type=4 size=4 dword=1" "$(service_value TimeoutAction)" "-timeout hardreset stored"
 expect_eq "PretimeoutAction type=4 size=4 dword=2" "$(service_value PretimeoutAction)" "-pretimeout nmi stored under the install's name"
 expect_eq "TimeoutValue type=4 size=4 dword=300" "$(service_value TimeoutValue)" "install timeout"
-expect_eq "PreTimeoutInterval type=4 size=4 dword=0" "$(service_value PreTimeoutInterval)" "install pre-timeout interval"
+expect_eq "PreTimeoutInterval type=4 size=4 dword=120" "$(service_value PreTimeoutInterval)" "the NMI fires 120 s before the timeout"
 expect_eq "HeartbeatInterval type=4 size=4 dword=45" "$(service_value HeartbeatInterval)" "install heartbeat interval"
 expect_match "^Description type=1 size=1024 sz=This ASR Service is a OS monitored service\..*occured\.\\\\nUseage: \\\\n -timeout \[none\|hardreset\|poweroff\|powercycle\] \\\\n -pretimeout \[none\|smi\|nmi\|msgint\] $" \
     "$(service_value Description)" "the 1024-byte description block"
 expect_eq "" "$(event_strings "$start_line")" "no event log entry from the install"
+source_key='System\CurrentControlSet\Services\EventLog\Application\ZynAsrService'
+expect_eq "EventMessageFile type=2 size=$((${#ZYNWATCH} + 3)) sz=$(winpath "$ZYNWATCH")
+TypesSupported type=4 size=4 dword=7" "$(zyntest reg-values "$source_key")" "the event source names the program's message table"
 expect_match '^state=1 ' "$(zyntest service-status ZynAsrService)" "the install does not start the service"
 
 # Installing twice: the system's text for 1073, the values untouched.
@@ -65,6 +68,7 @@ x" "$(tr -d '\r' <"$out"; echo x)" "only the removal line"
 expect_eq 0 "$(cat "$out.exit")" "exit code 0"
 expect_match '^absent error=1060' "$(zyntest service-status ZynAsrService)" "the service is gone"
 expect_match '^absent' "$(zyntest reg-values "$SERVICE_KEY")" "its key with the values is gone"
+expect_match '^absent' "$(zyntest reg-values "$source_key")" "and its event source"
 
 zynwatch_to "$out" "$ZYNWATCH" -remove
 expect_match $'^ASR Service not found - .+ \\(0x424\\)\r$' "$(cat "$out")" "removing again: the system's text for 1060"
@@ -75,6 +79,7 @@ zynwatch_to "$out" "$ZYNWATCH" -remove -install
 expect_eq "$DISPLAY_NAME installed." "$(tr -d '\r' <"$out")" "-remove -install installs"
 expect_eq "TimeoutAction type=4 size=4 dword=3" "$(service_value TimeoutAction)" "install value without -timeout"
 expect_eq "PretimeoutAction type=4 size=4 dword=0" "$(service_value PretimeoutAction)" "install value without -pretimeout"
+expect_eq "PreTimeoutInterval type=4 size=4 dword=0" "$(service_value PreTimeoutInterval)" "no interrupt, no lead"
 zynwatch_to "$out" "$ZYNWATCH" -remove
 
 # A path the system cuts short counts as no path (Wine's text for 122; Windows words it otherwise).

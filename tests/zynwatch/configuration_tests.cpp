@@ -8,8 +8,12 @@
 #include <vector>
 
 #include "registry_recorder.h"
+#include "service_config_recorder.h"
 #include "service_configuration.h"
+#include "service_event_source.h"
 #include "service_identity.h"
+#include "service_installation.h"
+#include "session_table.h"
 #include "test_helpers.h"
 #include "zynwatch_test_support.h"
 
@@ -111,12 +115,54 @@ TEST_F(Configuration, InstallWritesDescriptionAndFiveNumbersEachOnItsOwn)
     EXPECT_EQ("type=4 size=4 dword=45", Stored("HeartbeatInterval"));
 }
 
-TEST_F(Configuration, InstallStoresTheChosenActions)
+// A pre-timeout interrupt chosen at install fires 120 s before the 300 s timeout, in time for a
+// crash dump; without one the interval stays 0.
+TEST_F(Configuration, InstallStoresTheChosenActionsAndALeadForAnInterrupt)
 {
     WriteServiceConfiguration(1, 2);
     EXPECT_EQ("type=4 size=4 dword=1", Stored("TimeoutAction"));
     EXPECT_EQ("type=4 size=4 dword=2", Stored("PretimeoutAction"));
-    ExpectSettings(LoadWatchdogSettings(), 1, 2, 300, 0);
+    ExpectSettings(LoadWatchdogSettings(), 1, 2, 300, 120);
+    WriteServiceConfiguration(3, 0);
+    ExpectSettings(LoadWatchdogSettings(), 3, 0, 300, 0);
+}
+
+// Peeking, as -status does, and the shutdown phase's value never write; "ShutdownTimeout"
+// counts only as a four-byte REG_DWORD from 10 to 6553.
+TEST_F(Configuration, PeekingAndTheShutdownTimeoutWriteNothing)
+{
+    // The shutdown timeout read with the registry calls recorded; any write fails the test.
+    auto shutdownTimeout = [] {
+        RegistryRecorder recorder;
+        uint16_t seconds = ReadShutdownTimeout();
+        EXPECT_EQ(Lines{}, recorder.Sets());
+        return seconds;
+    };
+    SetDword("TimeoutValue", 5);
+    SetDword("PreTimeoutAction", 9);
+    {
+        RegistryRecorder recorder;
+        ExpectSettings(PeekWatchdogSettings(), 3, 0, 3000, 0);
+        EXPECT_EQ(Lines{}, recorder.Sets());
+    }
+    EXPECT_EQ(0u, shutdownTimeout()) << "missing";
+    const uint64_t sixHundred = 600;
+    struct Case {
+        DWORD type;
+        const void *data;
+        DWORD size;
+        uint16_t used;
+    } cases[] = {{REG_DWORD, &sixHundred, 4, 600}, {REG_QWORD, &sixHundred, 8, 0}, {REG_BINARY, &sixHundred, 4, 0},
+                 {REG_SZ, "600", 4, 0}};
+    for (const Case &c : cases) {
+        SetRaw("ShutdownTimeout", c.type, c.data, c.size);
+        EXPECT_EQ(c.used, shutdownTimeout()) << "type " << c.type;
+    }
+    for (DWORD seconds : {9ul, 10ul, 6553ul, 6554ul, 0ul}) {
+        SetDword("ShutdownTimeout", seconds);
+        EXPECT_EQ(seconds >= 10 && seconds <= 6553 ? seconds : 0, shutdownTimeout()) << seconds;
+    }
+    EXPECT_EQ("type=4 size=4 dword=5", Stored("TimeoutValue"));
 }
 
 TEST_F(Configuration, TheInstalledValuesLoadWithoutRepair)
@@ -335,4 +381,45 @@ TEST_F(ConfigurationWithoutKey, NothingIsCreatedAndTheRepairValuesAreUsed)
     EXPECT_FALSE(ReadHeartbeatInterval(&seconds));
     EXPECT_EQ(0u, seconds);
     EXPECT_FALSE(KeyExists());
+}
+
+// -install and -remove run in this process, so that the calls Wine cannot show are seen: the
+// recovery actions (Wine's ChangeServiceConfig2A stores none of them and QueryServiceConfig2A
+// answers 124, where Windows shows them on the service's Recovery page) and the event source.
+TEST(Installation, InstallConfiguresRecoveryAndTheEventSourceAndRemoveDeletesTheSource)
+{
+    ASSERT_TRUE(RemoveServiceIfPresent(kServiceName));
+    ASSERT_TRUE(RemoveServiceEventSource());
+    ASSERT_TRUE(CreateSessionTable()) << "the install sends the stop request";
+    CommandOptions options = {true, false, false, 3, 0};
+    std::vector<std::string> configured;
+    {
+        ServiceConfig2Recorder recorder;
+        ASSERT_TRUE(recorder.Installed());
+        testing::internal::CaptureStdout();
+        InstallService(options);
+        EXPECT_EQ("DuraRavuviZerovod Service installed.\n", testing::internal::GetCapturedStdout());
+        configured = recorder.Calls();
+    }
+    EXPECT_EQ(kRecoveryCalls, configured);
+    char program[MAX_PATH];
+    GetModuleFileNameA(nullptr, program, MAX_PATH);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, KEY_READ, &key));
+    char file[MAX_PATH] = {};
+    DWORD types = 0, type = 0, size = sizeof(file) - 1;
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "EventMessageFile", nullptr, &type, reinterpret_cast<BYTE *>(file), &size));
+    EXPECT_EQ(static_cast<DWORD>(REG_EXPAND_SZ), type);
+    EXPECT_STREQ(program, file) << "the program carries the message table";
+    size = sizeof(types);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "TypesSupported", nullptr, &type, reinterpret_cast<BYTE *>(&types), &size));
+    EXPECT_EQ(7u, types);
+    RegCloseKey(key);
+
+    testing::internal::CaptureStdout();
+    UninstallService();
+    EXPECT_EQ("The DuraRavuviZerovod Service removed.\n", testing::internal::GetCapturedStdout());
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, KEY_READ, &key));
+    EXPECT_TRUE(RemoveServiceIfPresent(kServiceName));
+    DestroySessionTable();
 }

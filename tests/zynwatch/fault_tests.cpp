@@ -62,17 +62,17 @@ TEST_F(ServiceFaults, SlowBmcKeepsTheHeartbeatAndAStopEndsWithinOneRequest)
     RestartDriverWithDelay(delayMs);
     StatusWatcher watcher(service_);
     Start();
-    ASSERT_TRUE(WaitForLogged(5, 40000)) << "arm, the starting reset and three heartbeats";
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 3, 60000)) << "the start and three heartbeats";
     SERVICE_STATUS answer = {};
-    double stopMs = StopMs(&answer);  // the fifth request was just logged: the service waits now
+    double stopMs = StopMs(&answer);  // the last heartbeat was just logged: the service waits now
     EXPECT_EQ(Describe(kStopPending), Describe(Reported(answer)));
     EXPECT_LT(stopMs, delayMs + 1000.0) << "one request after the control";
     ExpectSeenInOrder(watcher.Stop(), {kRunning, kStopPending, kStopped});
     int64_t frequency = 0;
     std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
-    ASSERT_EQ(6u, log.size());
+    ASSERT_EQ(kStartRequests + 4, log.size());
     EXPECT_EQ(kStop, Commands(log).back());
-    for (size_t i = 3; i < 5; ++i) {
+    for (size_t i = kStartRequests + 1; i < kStartRequests + 3; ++i) {
         double latency = CounterMs(log[i - 1].counter, log[i - 1].completedCounter, frequency);
         double period = CounterMs(log[i - 1].counter, log[i].counter, frequency);
         EXPECT_NEAR(delayMs, latency, 300) << "request " << i - 1;
@@ -81,55 +81,152 @@ TEST_F(ServiceFaults, SlowBmcKeepsTheHeartbeatAndAStopEndsWithinOneRequest)
     EXPECT_EQ(std::vector<std::string>{}, EventLogStringsSince(logOffset_));
 }
 
-// The simulated BMC lives in its driver and starts afresh with it, while a real BMC keeps its
-// armed timer when only the driver goes away; the test arms the fresh one as the real one would be.
-TEST_F(ServiceFaults, DriverStoppedWhileRunningFailsHeartbeatsQuietlyAndTheyResumeWhenItReturns)
+// The simulated BMC lives in its driver and starts afresh with it, as a real BMC does after a
+// cold reset: the heartbeats fail while the device is gone, then the first one finds the fresh
+// BMC uninitialised (0x80) and the service arms it again with the settings of its start.
+TEST_F(ServiceFaults, DriverGoneFailsHeartbeatsWithOneWarningAndAFreshBmcIsRearmedWhenItReturns)
 {
     Start();
-    ASSERT_TRUE(WaitForLogged(3, 10000));
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
     ASSERT_TRUE(ControlSimulatedDriver(false));
     Sleep(3500);  // three heartbeats find no device
     EXPECT_TRUE(Running());
     ASSERT_TRUE(ControlSimulatedDriver(true));
     bmc_.reset(new SimulatedBmc());
-    ASSERT_TRUE(CreateSessionTable());
-    EXPECT_TRUE(ArmWatchdog({3, 0, 300, 0, 0}));
-    DestroySessionTable();
-    ASSERT_TRUE(WaitForLogged(3, 5000)) << "the test's arm and two heartbeats";
+    ASSERT_TRUE(WaitForLogged(3, 5000)) << "the refused reset, the arm and its reset";
     EXPECT_TRUE(Running());
     ImbSimWatchdogState watchdog = bmc_->ReadWatchdog();
-    EXPECT_EQ(1, watchdog.running) << "a heartbeat started the countdown again";
-    EXPECT_GE(watchdog.resetCount, 1u);
-    EXPECT_GT(watchdog.presentCountdown, watchdog.initialCountdown - 20) << "restarted within the last 2 s";
+    EXPECT_EQ(1, watchdog.running) << "armed again and counting down";
+    EXPECT_EQ(3000, watchdog.initialCountdown);
     StopAndWait();
-    std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog();
+    std::vector<std::vector<uint8_t>> commands = Commands(log);
+    ASSERT_GE(commands.size(), 4u);
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{kReset, kArmInstalled, kReset}),
+              std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + 3));
+    EXPECT_EQ(0x80, log[0].response[0]);
     EXPECT_EQ(kStop, commands.back());
-    EXPECT_EQ(1, std::count(commands.begin(), commands.end(), kArmInstalled)) << "only the test's own arm";
-    for (size_t i = 0; i + 1 < commands.size(); ++i) {
-        if (commands[i] != kArmInstalled) EXPECT_EQ(kReset, commands[i]) << "request " << i;
+    std::vector<LoggedEvent> entries = EventLogEntriesSince(logOffset_);
+    ASSERT_EQ(3u, entries.size()) << ::testing::PrintToString(Described(entries));
+    EXPECT_EQ(Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {"error 55"}), Describe(entries[0]))
+        << "one warning for the whole outage";
+    EXPECT_EQ(Entry(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, {"300", "power cycle"}), Describe(entries[1]));
+    ASSERT_EQ(1u, entries[2].strings.size());
+    EXPECT_EQ(Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {entries[2].strings[0]}), Describe(entries[2]));
+    EXPECT_GE(atoi(entries[2].strings[0].c_str()), 3) << "the failed heartbeats in a row";
+}
+
+// The BMC forgets the watchdog's settings (IPMI Cold Reset): the next heartbeat is answered
+// 0x80, and the service sends the start's Set and Reset at once, with one warning. When the
+// re-arm itself fails, it is tried at each heartbeat without another warning until it succeeds.
+TEST_F(ServiceFaults, ABmcColdResetIsRearmedAtOnceAndAFailedRearmIsTriedAtEachHeartbeat)
+{
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 2, 5000));  // just after a heartbeat
+    uint32_t before = bmc_->LoggedCount();
+    ASSERT_TRUE(bmc_->ColdResetBmc());
+    ASSERT_TRUE(WaitForCommand(kArmInstalled, before, 5000));
+    ASSERT_TRUE(WaitForLogged(before + 4, 5000));
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(before);
+    std::vector<std::vector<uint8_t>> commands = Commands(log);
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{{0x02}, kReset, kArmInstalled, kReset}),
+              std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + 4));
+    EXPECT_EQ(0x80, log[1].response[0]) << "the model forgot its settings";
+    EXPECT_EQ(0x00, log[3].response[0]);
+    EXPECT_EQ(1, bmc_->ReadWatchdog().running);
+
+    // Again, with the BMC busy for the first two Sets after it; right after a heartbeat, so that
+    // the next one comes a second after the cold reset.
+    ASSERT_TRUE(WaitForLogged(bmc_->LoggedCount() + 1, 5000));
+    before = bmc_->LoggedCount();
+    ImbSimBehaviour busy = {};
+    busy.skipCount = 2;  // the cold reset and the refused heartbeat
+    busy.requestCount = 2;
+    busy.fields = IMBSIM_SET_COMPLETION_CODE;
+    busy.completionCode = 0xC0;
+    ASSERT_TRUE(bmc_->SetBehaviour(busy));
+    ASSERT_TRUE(bmc_->ColdResetBmc());
+    ASSERT_TRUE(WaitForLogged(before + 6, 8000)) << "cold reset, 0x80, busy Set, busy Set, Set, Reset";
+    log = bmc_->ReadLog(before);
+    commands = Commands(log);
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{{0x02}, kReset, kArmInstalled, kArmInstalled, kArmInstalled, kReset}),
+              std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + 6))
+        << "no plain reset while the re-arm is due";
+    EXPECT_EQ(1, bmc_->ReadWatchdog().running);
+    StopAndWait();
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, {"300", "power cycle"}),
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, {"300", "power cycle"}),
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {"completion code 0xC0"}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {"2"})}),
+              Described(EventLogEntriesSince(logOffset_)));
+}
+
+// A stop request the BMC refuses is tried again with stop-pending reports the SCM waits for;
+// one that succeeds on a retry ends as a clean stop, and when every try fails the service says
+// that the timer may still run and ends with exit code 1117.
+TEST_F(ServiceFaults, AFailedStopRequestIsRetriedAndAStopThatNeverSucceedsIsNoCleanStop)
+{
+    SetHeartbeatInterval(60);  // no heartbeat between the start and the stop
+    for (uint32_t refused : {2u, IMBSIM_EVERY_REQUEST}) {
+        bool recovers = refused != IMBSIM_EVERY_REQUEST;
+        SCOPED_TRACE(recovers ? "refused twice" : "refused every time");
+        ASSERT_TRUE(bmc_->Reset());
+        long long offset = DebugLogSize();
+        Start();
+        ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+        ASSERT_TRUE(bmc_->AnswerWithCompletionCode(0xC0, refused));
+        StatusWatcher watcher(service_);
+        SERVICE_STATUS answer = {};
+        double stopMs = StopMs(&answer);
+        std::vector<ReportedStatus> seen = watcher.Stop();
+        ReportedStatus firstRetry = {SERVICE_STOP_PENDING, 0, kStopPending.checkPoint + 1, kStopRetryWaitHintMs,
+                                     SERVICE_ACCEPT_STOP};
+        ReportedStatus secondRetry = firstRetry;
+        secondRetry.checkPoint++;
+        ReportedStatus stopped = kStopped;
+        if (!recovers) stopped.exitCode = kStopFailureExitCode;
+        EXPECT_EQ(Describe(kStopPending), Describe(Reported(answer)));
+        ExpectSeenInOrder(seen, {firstRetry, secondRetry, stopped});
+        std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog(kStartRequests + 1));
+        for (const std::vector<uint8_t> &c : commands) EXPECT_EQ(kStop, c);
+        std::vector<LoggedEvent> entries = EventLogEntriesSince(offset);
+        if (recovers) {
+            EXPECT_EQ(3u, commands.size());
+            EXPECT_EQ(0, bmc_->ReadWatchdog().running);
+            EXPECT_EQ(std::vector<std::string>{}, Described(entries));
+        } else {
+            EXPECT_GE(commands.size(), 3u);
+            EXPECT_LT(stopMs, 20000.0) << "the SCM is not kept waiting for long";
+            EXPECT_EQ(1, bmc_->ReadWatchdog().running) << "the BMC never took the stop";
+            ASSERT_EQ(1u, entries.size()) << ::testing::PrintToString(Described(entries));
+            EXPECT_EQ(Entry(EVENTLOG_ERROR_TYPE, MSG_WATCHDOG_STILL_ARMED,
+                            {std::to_string(commands.size()), "completion code 0xC0", "power cycle", "300"}),
+                      Describe(entries[0]));
+        }
+        Sleep(100);  // let the process end before the next start
     }
-    SERVICE_STATUS_PROCESS last = {};
-    ASSERT_TRUE(QueryServiceState(service_, &last));
-    EXPECT_EQ(Describe(kStopped), Describe(Reported(last)));
-    EXPECT_EQ(std::vector<std::string>{}, EventLogStringsSince(logOffset_)) << "heartbeats fail quietly";
 }
 
 // A failing arm or starting reset ends the start with exit code 20, one entry and the stop request.
 TEST_F(ServiceFaults, FailingAnswerAtTheArmOrTheStartingResetIsAStartFailure)
 {
-    const std::vector<std::vector<uint8_t>> sent[2] = {{kArmInstalled, kStop}, {kArmInstalled, kReset, kStop}};
+    const std::vector<std::vector<uint8_t>> sent[2] = {{kGet, kArmInstalled, kStop},
+                                                       {kGet, kArmInstalled, kGet, kReset, kStop}};
+    const uint32_t positions[2] = {1, 3};
     for (const Answer &answer : kFailingAnswers) {
-        for (uint32_t position = 0; position < 2; ++position) {
-            SCOPED_TRACE(std::string(answer.name) + (position == 0 ? " at the arm" : " at the starting reset"));
+        for (uint32_t which = 0; which < 2; ++which) {
+            SCOPED_TRACE(std::string(answer.name) + (which == 0 ? " at the arm" : " at the starting reset"));
             ASSERT_TRUE(bmc_->Reset());
-            InjectAt(position, 1, answer);
+            InjectAt(positions[which], 1, answer);
             long long offset = DebugLogSize();
             Start();
             EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
             SERVICE_STATUS_PROCESS last = {};
             ASSERT_TRUE(QueryServiceState(service_, &last));
             EXPECT_EQ(Describe(kFailedStopped), Describe(Reported(last)));
-            EXPECT_EQ(sent[position], Commands(bmc_->ReadLog()));
+            EXPECT_EQ(sent[which], Commands(bmc_->ReadLog()));
             std::vector<std::string> strings = EventLogStringsSince(offset);
             ASSERT_EQ(2u, strings.size()) << "one entry with two strings";
             EXPECT_EQ("The service cann't be started since failed to launch device or driver!", strings[1]);
@@ -138,35 +235,58 @@ TEST_F(ServiceFaults, FailingAnswerAtTheArmOrTheStartingResetIsAStartFailure)
     }
 }
 
-// Failing heartbeats are ignored: the loop goes on, and the next good one restarts the countdown.
-TEST_F(ServiceFaults, FailingAnswersInTheLoopLeaveTheServiceRunning)
+// Failing heartbeats leave the service running: one warning with the cause at the first, one
+// entry with their count at the first that succeeds again, nothing in between.
+TEST_F(ServiceFaults, FailingHeartbeatsAreReportedOnceAndTheirEndWithTheirCount)
 {
     for (const Answer &answer : kFailingAnswers) {
+        if (answer.value == 0x80) continue;  // the BMC lost its settings: re-armed, tested above
         SCOPED_TRACE(answer.name);
         ASSERT_TRUE(bmc_->Reset());
-        InjectAt(2, 2, answer);
+        InjectAt(kStartRequests, 3, answer);
         long long offset = DebugLogSize();
         StatusWatcher watcher(service_);
         Start();
-        ASSERT_TRUE(WaitForLogged(5, 10000)) << "arm, starting reset, two failing heartbeats, a good one";
+        ASSERT_TRUE(WaitForLogged(kStartRequests + 4, 10000)) << "the start, three failing heartbeats, a good one";
         EXPECT_TRUE(Running());
         std::vector<ImbSimLogEntry> log = bmc_->ReadLog();
         ImbSimWatchdogState watchdog = bmc_->ReadWatchdog();
-        for (size_t i = 2; i < 4; ++i) {
+        for (size_t i = kStartRequests; i < kStartRequests + 3; ++i) {
             bool failed = answer.fields == IMBSIM_SET_STATUS ? log[i].status == answer.value
                                                              : log[i].response[0] == answer.value;
             EXPECT_TRUE(failed) << "request " << i << " got the injected answer";
         }
-        EXPECT_EQ(0u, log[4].status);
-        EXPECT_EQ(0, log[4].response[0]);
+        EXPECT_EQ(0u, log[kStartRequests + 3].status);
+        EXPECT_EQ(0, log[kStartRequests + 3].response[0]);
         EXPECT_EQ(1, watchdog.running) << "the good heartbeat keeps the countdown going";
         StopAndWait();
         ExpectSeenInOrder(watcher.Stop(), {kRunning, kStopped});  // stop pending is too short to be seen
-        log = bmc_->ReadLog();
-        std::vector<std::vector<uint8_t>> commands = Commands(log);
-        for (size_t i = 1; i + 1 < commands.size(); ++i) EXPECT_EQ(kReset, commands[i]) << "request " << i;
+        std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
+        for (size_t i = kStartRequests; i + 1 < commands.size(); ++i) EXPECT_EQ(kReset, commands[i]) << "request " << i;
         EXPECT_EQ(kStop, commands.back());
-        EXPECT_EQ(std::vector<std::string>{}, EventLogStringsSince(offset));
+        std::string cause = answer.fields == IMBSIM_SET_STATUS ? "error 258" : "completion code " + std::string(answer.name);
+        EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {cause}),
+                                            Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {"3"})}),
+                  Described(EventLogEntriesSince(offset)));
+        Sleep(100);
+    }
+}
+
+// A BMC that does not answer Get Watchdog Timer, before the arm or after it, changes nothing.
+TEST_F(ServiceFaults, GetWatchdogTimerUnansweredChangesNothing)
+{
+    for (uint32_t position : {0u, 2u}) {
+        SCOPED_TRACE(position == 0 ? "before the arm" : "after the arm");
+        ASSERT_TRUE(bmc_->Reset());
+        InjectAt(position, 1, kFailingAnswers[1]);
+        long long offset = DebugLogSize();
+        Start();
+        ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+        EXPECT_TRUE(Running());
+        StopAndWait();
+        std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
+        EXPECT_EQ(kStartInstalled, std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + kStartRequests));
+        EXPECT_EQ(std::vector<std::string>{}, Described(EventLogEntriesSince(offset)));
         Sleep(100);
     }
 }

@@ -23,7 +23,7 @@ zyntest bmc-reset
 from=$(($(debug_log_lines) + 1))
 w64 net start ZynAsrService >/dev/null
 wait_for_state 4 10
-wait_for_requests 4 10
+wait_for_requests 6 10
 w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
@@ -32,16 +32,19 @@ service 0x4 0x1 0 0 0
 handler 0x3 0x1 0 0x3 0
 service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1 and 2, running, stop pending 3 from the handler, stopped"
 commands=$(bmc_commands)
-expect_eq "24 04 03 00 10 B8 0B" "$(echo "$commands" | head -n 1)" "armed with the install values"
+expect_eq "25
+24 04 03 00 10 B8 0B
+25
+22" "$(echo "$commands" | head -n 4)" "Get, armed with the install values, Get to check it, the countdown started"
 expect_eq "24 04 00 00 10 B8 0B" "$(echo "$commands" | tail -n 1)" "stopped as the service stops"
 expect_match '^(22
-){3,}24' "$(echo "$commands" | tail -n +2)" "heartbeats in between"
+){2,}24' "$(echo "$commands" | tail -n +5)" "heartbeats in between"
 expect_eq "" "$(event_strings "$from")" "a normal run writes no event log entry"
 expect_match '^state=1 exit=0 specific=0 checkpoint=0 wait=0 ' "$(zyntest service-status ZynAsrService)" "stopped with exit code 0"
 
 # The BMC refuses the arm: running, stop pending with 20, stopped with 20, one entry, the stop request still sent.
 zyntest bmc-reset
-zyntest bmc-set cc=0xC1 count=1
+zyntest bmc-set cc=0xC1 count=1 skip=1
 from=$(($(debug_log_lines) + 1))
 w64 net start ZynAsrService >/dev/null
 wait_for_state 1 10
@@ -51,8 +54,9 @@ service 0x4 0x1 0 0 0
 service 0x3 0x1 0x14 0x3 0
 service 0x1 0x1 0x14 0 0" "$(service_reports "$from")" "a start failure as the service reports it"
 expect_match '^state=1 exit=20 ' "$(zyntest service-status ZynAsrService)" "exit code 20"
-expect_eq "24 04 03 00 10 B8 0B
-24 04 00 00 10 B8 0B" "$(bmc_commands)" "the refused arm, then the stop request"
+expect_eq "25
+24 04 03 00 10 B8 0B
+24 04 00 00 10 B8 0B" "$(bmc_commands)" "the Get, the refused arm, then the stop request"
 strings=$(event_strings "$from")
 expect_match '^ZynAsrService error: -?[0-9]+
 The service cann'"'"'t be started since failed to launch device or driver!$' "$strings" "one entry with the start-failure text"
@@ -61,7 +65,7 @@ The service cann'"'"'t be started since failed to launch device or driver!$' "$s
 zyntest bmc-reset
 w64 net start ZynAsrService >/dev/null
 wait_for_state 4 10
-wait_for_requests 2 10
+wait_for_requests 4 10
 zyntest bmc-set delay=2500 count=every
 zynwatch_to "$out" 'C:\Program Files\Zyn Watch\zynwatch.exe' -remove
 expect_match $'^Stopping DuraRavuviZerovod Service\\.{3,8}\r\nDuraRavuviZerovod Service stopped\\.\r\nThe DuraRavuviZerovod Service removed\\.\r$' \

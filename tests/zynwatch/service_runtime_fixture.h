@@ -12,6 +12,9 @@
 
 #include "service_configuration.h"
 #include "service_identity.h"
+#include "service_messages.h"
+#include "service_runtime.h"
+#include "watchdog_keeper.h"
 #include "simulated_bmc.h"
 #include "test_helpers.h"
 #include "zynwatch_test_support.h"
@@ -42,6 +45,26 @@ inline std::string Describe(const ReportedStatus &s)
            std::to_string(s.controls);
 }
 
+inline std::string Describe(const LoggedEvent &e)
+{
+    std::string text = "type=" + std::to_string(e.type) + " id=" + std::to_string(e.id);
+    for (const std::string &s : e.strings) text += " \"" + s + "\"";
+    return text;
+}
+
+// The entries as "type id strings..." lines, for one comparison with all of them.
+inline std::vector<std::string> Described(const std::vector<LoggedEvent> &entries)
+{
+    std::vector<std::string> lines;
+    for (const LoggedEvent &e : entries) lines.push_back(Describe(e));
+    return lines;
+}
+
+inline std::string Entry(WORD type, DWORD id, std::vector<std::string> strings)
+{
+    return Describe(LoggedEvent{"", type, id, strings});
+}
+
 // A record the service can have sent: fields that belong together for its state.
 inline bool Consistent(const ReportedStatus &s)
 {
@@ -52,14 +75,17 @@ inline bool Consistent(const ReportedStatus &s)
                ((s.waitHint == 3000 && (s.checkPoint == 1 || s.checkPoint == 2)) ||
                 (s.waitHint == 0 && s.checkPoint == 0));
     case SERVICE_RUNNING:
-        return s.controls == SERVICE_ACCEPT_STOP && s.exitCode == 0 && s.checkPoint == 0 && s.waitHint == 0;
+        return (s.controls == SERVICE_ACCEPT_STOP || s.controls == (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN)) &&
+               s.exitCode == 0 && s.checkPoint == 0 && s.waitHint == 0;
     case SERVICE_STOP_PENDING:
+        // The stop control's answer waits 0 ms; a retried stop request or the shutdown phase asks for longer.
         return s.controls == SERVICE_ACCEPT_STOP && (s.exitCode == 0 || s.exitCode == 20) && s.checkPoint >= 3 &&
-               s.waitHint == 0;
+               (s.waitHint == 0 || s.waitHint == kStopRetryWaitHintMs || s.waitHint == kShutdownWaitHint);
     case SERVICE_STOPPED:
         // Wine's SCM shows a service that has not run yet with ERROR_SERVICE_NEVER_STARTED.
         if (s.exitCode == ERROR_SERVICE_NEVER_STARTED) return s.controls == 0 && s.checkPoint == 0;
-        return s.checkPoint == 0 && s.waitHint == 0 && (s.exitCode == 0 || s.exitCode == 20);
+        return s.checkPoint == 0 && s.waitHint == 0 &&
+               (s.exitCode == 0 || s.exitCode == 20 || s.exitCode == kStopFailureExitCode);
     default:
         return false;
     }
@@ -145,11 +171,14 @@ protected:
         bmc.Reset();
     }
 
-    void SetHeartbeatInterval(DWORD seconds)
+    void SetHeartbeatInterval(DWORD seconds) { SetServiceDword("HeartbeatInterval", seconds); }
+
+    void SetServiceDword(const char *name, DWORD value)
     {
         HKEY key;
         ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key));
-        RegSetValueExA(key, "HeartbeatInterval", 0, REG_DWORD, reinterpret_cast<BYTE *>(&seconds), sizeof(seconds));
+        EXPECT_EQ(ERROR_SUCCESS,
+                  RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof(value)));
         RegCloseKey(key);
     }
 
@@ -198,6 +227,20 @@ protected:
         return commands;
     }
 
+    // Waits until the request log holds one more request with command bytes than it held at first.
+    bool WaitForCommand(const std::vector<uint8_t> &command, uint32_t first, DWORD limitMs)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog(first));
+            for (const std::vector<uint8_t> &c : commands) {
+                if (c == command) return true;
+            }
+            if (GetTickCount() - start > limitMs) return false;
+            Sleep(20);
+        }
+    }
+
     static void ExpectSeenInOrder(const std::vector<ReportedStatus> &seen, const std::vector<ReportedStatus> &expected)
     {
         size_t next = 0;
@@ -219,7 +262,11 @@ protected:
 };
 
 const std::vector<uint8_t> kArmInstalled = {0x24, 0x04, 0x03, 0x00, 0x10, 0xB8, 0x0B};
+const std::vector<uint8_t> kGet = {0x25};
 const std::vector<uint8_t> kReset = {0x22};
+// Get (a previous expiry?), the arm, Get (stored as set?), the reset that starts the countdown.
+const std::vector<std::vector<uint8_t>> kStartInstalled = {kGet, kArmInstalled, kGet, kReset};
+const uint32_t kStartRequests = 4;
 const std::vector<uint8_t> kStop = {0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B};
 const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, SERVICE_ACCEPT_STOP};
 const ReportedStatus kStopPending = {SERVICE_STOP_PENDING, 0, 3, 0, SERVICE_ACCEPT_STOP};

@@ -14,7 +14,7 @@ service_value() { zyntest reg-values "$SERVICE_KEY" | grep "^$1 " ; }
 restart_session_with_service_traces() {
     wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
     wineserver -p </dev/null >/dev/null 2>&1
-    WINEDEBUG=-all,err+eventlog,warn+debugstr,trace+service "$WINE64" cmd /c exit </dev/null >/dev/null 2>>"$WINEPREFIX.log"
+    WINEDEBUG=-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog,warn+debugstr,trace+service "$WINE64" cmd /c exit </dev/null >/dev/null 2>>"$WINEPREFIX.log"
 }
 
 # The status reports of the ZynAsrService process logged from line $1 on, one per line as
@@ -33,8 +33,14 @@ service_reports() {
         }'
 }
 
-# Event log strings written from line $1 on, as Wine's err:eventlog channel prints them.
-event_strings() { debug_log "$1" | sed -n 's/^[0-9a-f]*:err:eventlog:ReportEventW L"\(.*\)"$/\1/p'; }
+# Event log strings written from line $1 on, as Wine's eventlog channel prints them (err: for
+# an error entry, warn: for a warning, trace: for information).
+event_strings() { debug_log "$1" | sed -n -E 's/^[0-9a-f]*:(err|warn|trace):eventlog:ReportEventW L"(.*)"$/\2/p'; }
+
+# The event log entries written from line $1 on, one per line as "type identifier" (hexadecimal
+# as Wine's ReportEventA stub prints them on fixme:advapi: 0x0001 error, 0x0002 warning, 0x0004
+# information).
+event_entries() { debug_log "$1" | sed -n -E 's/^[0-9a-f]*:fixme:advapi:ReportEventA \([^,]*,(0x[0-9a-f]+),[^,]*,(0x[0-9a-f]+),.*/\1 \2/p'; }
 
 wait_for_state() { # state seconds
     local i

@@ -82,23 +82,44 @@ long long DebugLogSize()
     return size;
 }
 
+// Wine's ReportEventA stub prints its arguments on fixme:advapi, then ReportEventW prints each
+// insertion string on err:, warn: or trace:eventlog by the entry's type, all on the caller's thread.
+std::vector<LoggedEvent> EventLogEntriesSince(long long offset)
+{
+    std::vector<LoggedEvent> entries;
+    FILE *file = OpenDebugLog();
+    if (file == nullptr) return entries;
+    _fseeki64(file, offset, SEEK_SET);
+    char line[4096];
+    const char call[] = ":fixme:advapi:ReportEventA (";
+    const char text[] = ":eventlog:ReportEventW L\"";
+    while (fgets(line, sizeof(line), file) != nullptr) {
+        std::string thread(line, strcspn(line, ":"));
+        if (const char *found = strstr(line, call)) {
+            LoggedEvent entry = {thread, 0, 0, {}};
+            sscanf(found + strlen(call), "%*[^,],0x%hx,%*[^,],0x%lx", &entry.type, &entry.id);
+            entries.push_back(entry);
+        } else if (const char *found = strstr(line, text)) {
+            std::string value(found + strlen(text));
+            while (!value.empty() && (value.back() == '\n' || value.back() == '\r')) value.pop_back();
+            if (!value.empty() && value.back() == '"') value.pop_back();
+            for (auto entry = entries.rbegin(); entry != entries.rend(); ++entry) {
+                if (entry->thread != thread) continue;
+                entry->strings.push_back(value);
+                break;
+            }
+        }
+    }
+    fclose(file);
+    return entries;
+}
+
 std::vector<std::string> EventLogStringsSince(long long offset)
 {
     std::vector<std::string> strings;
-    FILE *file = OpenDebugLog();
-    if (file == nullptr) return strings;
-    _fseeki64(file, offset, SEEK_SET);
-    char line[4096];
-    const char marker[] = ":err:eventlog:ReportEventW L\"";
-    while (fgets(line, sizeof(line), file) != nullptr) {
-        const char *found = strstr(line, marker);
-        if (found == nullptr) continue;
-        std::string text(found + strlen(marker));
-        while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-        if (!text.empty() && text.back() == '"') text.pop_back();
-        strings.push_back(text);
+    for (const LoggedEvent &entry : EventLogEntriesSince(offset)) {
+        strings.insert(strings.end(), entry.strings.begin(), entry.strings.end());
     }
-    fclose(file);
     return strings;
 }
 

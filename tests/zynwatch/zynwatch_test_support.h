@@ -19,7 +19,19 @@ bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD limitMs);
 // Stops (waiting for SERVICE_STOPPED) and deletes the service if it exists, and waits until its key is gone.
 bool RemoveServiceIfPresent(const char *name);
 
-// The strings the prefix's processes reported with ReportEventA since offset, as Wine prints them.
+// One event log entry as the prefix's debug log shows it: the writing thread, the entry's type
+// (EVENTLOG_*_TYPE), its identifier and its insertion strings.
+struct LoggedEvent {
+    std::string thread;
+    unsigned short type;
+    unsigned long id;
+    std::vector<std::string> strings;
+};
+
+// The entries the prefix's processes reported with ReportEventA since offset.
+std::vector<LoggedEvent> EventLogEntriesSince(long long offset);
+
+// The insertion strings of those entries, in order.
 std::vector<std::string> EventLogStringsSince(long long offset);
 long long DebugLogSize();
 

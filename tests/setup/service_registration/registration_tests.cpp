@@ -2,6 +2,8 @@
 #include <cstring>
 
 #include "import_hook.h"
+#include "service_config_recorder.h"
+#include "service_event_source.h"
 #include "service_fixture.h"
 
 struct RegistryValue {
@@ -63,6 +65,23 @@ static LONG WINAPI RecordSetValue(HKEY key, const char *name, DWORD reserved, DW
     return g_setValue(key, name, reserved, type, data, size);
 }
 
+// The event source's key: "name type=T value" per value, or nothing when the key is absent.
+static std::vector<std::string> EventSourceValues()
+{
+    std::vector<std::string> lines;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
+    for (const char *name : {"EventMessageFile", "TypesSupported"}) {
+        BYTE data[512] = {};
+        DWORD type = 0, size = sizeof(data) - 1;
+        if (RegQueryValueExA(key, name, nullptr, &type, data, &size) != ERROR_SUCCESS) continue;
+        std::string value = type == REG_DWORD ? std::to_string(ReadLe32(data)) : reinterpret_cast<char *>(data);
+        lines.push_back(std::string(name) + " type=" + std::to_string(type) + " " + value);
+    }
+    RegCloseKey(key);
+    return lines;
+}
+
 using Registration = ServiceTest;
 
 TEST_F(Registration, CreatesAManualStartServiceWithItsSixValuesInOrder)
@@ -70,19 +89,31 @@ TEST_F(Registration, CreatesAManualStartServiceWithItsSixValuesInOrder)
     const char path[] = "C:\\windows\\system32\\zynwatch.exe";
     int result = -1;
     g_valuesSet.clear();
+    std::vector<std::string> configured;
     {
         ImportHook record("advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(&RecordSetValue));
+        ServiceConfig2Recorder configure;
         ASSERT_TRUE(record.Installed());
+        ASSERT_TRUE(configure.Installed());
         g_setValue = reinterpret_cast<decltype(&RegSetValueExA)>(record.Original());
         EXPECT_EQ("DuraRavuviZerovod Service installed.\n",
                   Printed([&] { result = RegisterService(MODE_INTERACTIVE, path); }));
+        configured = configure.Calls();
     }
     EXPECT_EQ(0, result);
     // Wine enumerates a key's values sorted by name, not in the order they were set (as Windows
-    // does), so the order is taken from the calls themselves.
+    // does), so the order is taken from the calls themselves. The event source follows.
     EXPECT_EQ((std::vector<std::string>{"Description", "PreTimeoutAction", "TimeoutAction", "TimeoutValue",
-                                        "PreTimeoutInterval", "HeartbeatInterval"}),
+                                        "PreTimeoutInterval", "HeartbeatInterval", "EventMessageFile",
+                                        "TypesSupported"}),
               g_valuesSet);
+    EXPECT_EQ((std::vector<std::string>{"EventMessageFile type=2 C:\\windows\\system32\\zynwatch.exe",
+                                        "TypesSupported type=4 7"}),
+              EventSourceValues());
+    // Wine's ChangeServiceConfig2A takes SERVICE_CONFIG_FAILURE_ACTIONS with TRUE and stores
+    // nothing, refuses the _FLAG level, and its QueryServiceConfig2A answers 124 for both, where
+    // Windows stores and shows them; the calls and their arguments are therefore seen here.
+    EXPECT_EQ(kRecoveryCalls, configured);
 
     QUERY_SERVICE_CONFIGA *config = Config();
     ASSERT_NE(nullptr, config);
@@ -151,6 +182,8 @@ TEST_F(Registration, AnExistingServiceIsReportedAndKeepsItsValues)
 
     EXPECT_EQ("", Printed([&] { result = RegisterService(MODE_SILENT, "C:\\other\\zynwatch.exe"); }));
     EXPECT_EQ(1, result);
+    EXPECT_EQ("EventMessageFile type=2 C:\\windows\\system32\\zynwatch.exe", EventSourceValues().at(0))
+        << "the existing registration's source is kept";
 }
 
 TEST_F(Registration, SilentRegistrationPrintsNothing)

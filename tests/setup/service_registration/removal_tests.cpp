@@ -1,6 +1,7 @@
 // Removing the service: stopping it with a dot per second of stop-pending, then deleting it.
 #include <regex>
 
+#include "service_event_source.h"
 #include "service_fixture.h"
 
 using Removal = ServiceTest;
@@ -19,13 +20,17 @@ TEST_F(Removal, ARunningServiceIsStoppedWithDotsThenRemoved)
     EXPECT_TRUE(GoneWithin(5000));
 }
 
-TEST_F(Removal, AStoppedServiceGetsOnlyTheRemovalLine)
+TEST_F(Removal, AStoppedServiceGetsOnlyTheRemovalLineAndItsEventSourceGoesWithIt)
 {
     RegisterStandIn("0", false);
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, KEY_READ, &key));
+    RegCloseKey(key);
     int result = -1;
     EXPECT_EQ("DuraRavuviZerovod Service removed.\n", Printed([&] { result = RemoveService(MODE_INTERACTIVE); }));
     EXPECT_EQ(0, result);
     EXPECT_TRUE(GoneWithin(5000));
+    EXPECT_EQ(ERROR_FILE_NOT_FOUND, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kEventSourceKeyPath, 0, KEY_READ, &key));
 }
 
 TEST_F(Removal, AnAbsentServiceCannotBeOpened)

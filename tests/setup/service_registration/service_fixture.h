@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "last_error_text.h"
+#include "service_event_source.h"
 #include "service_identity.h"
 #include "service_registration.h"
 #include "setup_codes.h"
@@ -52,6 +53,7 @@ protected:
     void TearDown() override
     {
         EXPECT_TRUE(RemoveLeftover());
+        EXPECT_TRUE(RemoveServiceEventSource());
         CloseServiceHandle(manager_);
     }
 

@@ -1,0 +1,220 @@
+// The -status report from plain facts: its lines, the BMC's answer decoded and named, the exit code.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "status_report.h"
+#include "test_watchdog_settings.h"
+
+// A running service, the install's configuration with a 1 s heartbeat, a BMC timer guarding the OS.
+static StatusFacts ProtectedFacts()
+{
+    StatusFacts facts = {};
+    facts.service = {0, kServiceStateRunning, 0, 0, 2};
+    facts.configuration.settings = Settings(3, 0, 300, 0);
+    facts.configuration.heartbeatInterval = 1;
+    facts.configuration.heartbeatRead = true;
+    const uint8_t answer[kWatchdogReadingLength] = {0x44, 0x03, 0x00, 0x00, 0xB8, 0x0B, 0xAE, 0x0B};
+    facts.bmc.read = DecodeWatchdogReading(answer, sizeof(answer), &facts.bmc.reading);
+    facts.bmc.outcome = {0, 0x00, kWatchdogReadingLength};
+    return facts;
+}
+
+static std::string Text(const StatusFacts &facts, StatusExitCode *exitCode = nullptr)
+{
+    StatusReport report;
+    BuildStatusReport(facts, &report);
+    if (exitCode != nullptr) *exitCode = report.exitCode;
+    std::string text;
+    for (size_t index = 0; index < report.lineCount; ++index) text += std::string(report.lines[index]) + "\n";
+    return text;
+}
+
+// The value of the line with this label, or "(absent)".
+static std::string Value(const StatusFacts &facts, const std::string &label)
+{
+    std::string text = Text(facts);
+    size_t start = text.find(label + ": ");
+    if (start == std::string::npos || (start != 0 && text[start - 1] != '\n')) return "(absent)";
+    start += label.size() + 2;
+    return text.substr(start, text.find('\n', start) - start);
+}
+
+static StatusFacts WithAnswer(StatusFacts facts, const uint8_t answer[kWatchdogReadingLength])
+{
+    facts.bmc.read = DecodeWatchdogReading(answer, kWatchdogReadingLength, &facts.bmc.reading);
+    return facts;
+}
+
+TEST(StatusReport, AProtectedServerLineByLine)
+{
+    StatusExitCode exitCode = kStatusBmcUnreadable;
+    EXPECT_EQ("Service: running\n"
+              "Start type: automatic\n"
+              "TimeoutAction: power cycle (3)\n"
+              "TimeoutValue: 300 s\n"
+              "PreTimeoutAction: none (0)\n"
+              "PreTimeoutInterval: 0 s\n"
+              "HeartbeatInterval: 1 s configured, 1 s in use\n"
+              "ShutdownTimeout: off\n"
+              "BMC timer use: SMS/OS (0x04)\n"
+              "BMC timer: running\n"
+              "BMC don't log: no\n"
+              "BMC timeout action: power cycle (3)\n"
+              "BMC pre-timeout interrupt: none (0)\n"
+              "BMC pre-timeout interval: 0 s\n"
+              "BMC expiration flags: none\n"
+              "BMC initial countdown: 300.0 s\n"
+              "BMC present countdown: 299.0 s\n"
+              "Protected: yes\n",
+              Text(ProtectedFacts(), &exitCode));
+    EXPECT_EQ(kStatusProtected, exitCode);
+}
+
+TEST(StatusReport, EveryTimerUseActionInterruptAndFlagFromTheAnswerBytes)
+{
+    const char *uses[8] = {"reserved", "BIOS FRB2", "BIOS/POST", "OS Load", "SMS/OS", "OEM", "reserved", "reserved"};
+    const char *actions[8] = {"no action", "hard reset", "power down", "power cycle",
+                              "reserved",  "reserved",   "reserved",   "reserved"};
+    const char *interrupts[8] = {"none",     "SMI",      "NMI / diagnostic interrupt", "messaging interrupt",
+                                 "reserved", "reserved", "reserved",                   "reserved"};
+    for (uint8_t n = 0; n < 8; ++n) {
+        // Reserved bits beside each field must not leak into it.
+        const uint8_t answer[kWatchdogReadingLength] = {static_cast<uint8_t>(0x38 | n),
+                                                        static_cast<uint8_t>(0x88 | (n << 4) | n), 0, 0, 0, 0, 0, 0};
+        StatusFacts facts = WithAnswer(ProtectedFacts(), answer);
+        char use[32];
+        snprintf(use, sizeof(use), "%s (0x%02X)", uses[n], n);
+        EXPECT_EQ(use, Value(facts, "BMC timer use"));
+        EXPECT_EQ(std::string(actions[n]) + " (" + std::to_string(n) + ")", Value(facts, "BMC timeout action"));
+        EXPECT_EQ(std::string(interrupts[n]) + " (" + std::to_string(n) + ")", Value(facts, "BMC pre-timeout interrupt"));
+        EXPECT_EQ("stopped", Value(facts, "BMC timer"));
+        EXPECT_EQ("no", Value(facts, "BMC don't log"));
+    }
+    const uint8_t flagged[kWatchdogReadingLength] = {0xC4, 0x00, 0xFF, 0xFF, 0, 0, 0, 0};
+    StatusFacts facts = WithAnswer(ProtectedFacts(), flagged);
+    EXPECT_EQ("bit 0, BIOS FRB2, BIOS/POST, OS Load, SMS/OS, OEM, bit 6, bit 7", Value(facts, "BMC expiration flags"));
+    EXPECT_EQ("255 s", Value(facts, "BMC pre-timeout interval"));
+    EXPECT_EQ("running", Value(facts, "BMC timer"));
+    EXPECT_EQ("yes", Value(facts, "BMC don't log"));
+}
+
+TEST(StatusReport, CountdownsInSecondsWithOneDecimal)
+{
+    struct Case {
+        uint8_t answer[kWatchdogReadingLength];
+        const char *initial;
+        const char *present;
+    } cases[] = {
+        {{0x44, 0x03, 0, 0, 0x00, 0x00, 0x00, 0x00}, "0.0 s", "0.0 s"},
+        {{0x44, 0x03, 0, 0, 0x01, 0x00, 0xFF, 0xFF}, "0.1 s", "6553.5 s"},
+        {{0x44, 0x03, 0, 0, 0xFF, 0xFF, 0x01, 0x00}, "6553.5 s", "0.1 s"},
+        {{0x44, 0x03, 0, 0, 0x00, 0x01, 0xB8, 0x0B}, "25.6 s", "300.0 s"},  // low byte first
+    };
+    for (const Case &c : cases) {
+        StatusFacts facts = WithAnswer(ProtectedFacts(), c.answer);
+        EXPECT_EQ(c.initial, Value(facts, "BMC initial countdown"));
+        EXPECT_EQ(c.present, Value(facts, "BMC present countdown"));
+    }
+}
+
+TEST(StatusReport, AnUnreadBmcSaysWhyAndExitsWithTwo)
+{
+    struct Case {
+        WatchdogOutcome outcome;
+        const char *line;
+    } cases[] = {
+        {{55, 0xFF, 0}, "error 55 (no BMC device)"},
+        {{258, 0xFF, 0}, "error 258 (no answer in time)"},
+        {{0, 0xC1, 0}, "completion code 0xC1"},
+        {{0, 0x00, 7}, "short answer of 7 bytes, 8 expected"},
+        {{0, 0x00, 0}, "short answer of 0 bytes, 8 expected"},
+    };
+    for (const Case &c : cases) {
+        StatusFacts facts = ProtectedFacts();
+        facts.bmc.read = false;
+        facts.bmc.outcome = c.outcome;
+        StatusExitCode exitCode = kStatusProtected;
+        std::string text = Text(facts, &exitCode);
+        EXPECT_EQ(kStatusBmcUnreadable, exitCode) << c.line;
+        EXPECT_EQ(std::string("not read - ") + c.line, Value(facts, "BMC"));
+        EXPECT_EQ("(absent)", Value(facts, "BMC timer use")) << "nothing is shown that was not read";
+        EXPECT_EQ("unknown - the BMC could not be read", Value(facts, "Protected"));
+    }
+    const uint8_t seven[7] = {0x44, 0x03, 0, 0, 0xB8, 0x0B, 0xAE};
+    WatchdogReading reading = {};
+    EXPECT_FALSE(DecodeWatchdogReading(seven, sizeof(seven), &reading)) << "a short answer is never decoded";
+}
+
+TEST(StatusReport, EachExitCodeDecision)
+{
+    struct Case {
+        uint32_t serviceError;
+        uint32_t state;
+        uint8_t timerUse;
+        bool read;
+        StatusExitCode exitCode;
+        const char *verdict;
+    } cases[] = {
+        {0, kServiceStateRunning, 0x44, true, kStatusProtected, "yes"},
+        {0, kServiceStateRunning, 0xC4, true, kStatusProtected, "yes"},  // don't log does not matter
+        {1060, 0, 0x44, true, kStatusUnprotected, "no - the service is not installed"},
+        {5, 0, 0x44, true, kStatusUnprotected, "no - the service's state is unknown"},
+        {0, kServiceStateStopped, 0x44, true, kStatusUnprotected, "no - the service is not running"},
+        {0, 2, 0x44, true, kStatusUnprotected, "no - the service is not running"},
+        {0, 3, 0x44, true, kStatusUnprotected, "no - the service is not running"},
+        {0, kServiceStateRunning, 0x04, true, kStatusUnprotected, "no - the BMC's timer is stopped"},
+        {0, kServiceStateRunning, 0x43, true, kStatusUnprotected, "no - the BMC's timer runs for OS Load, not SMS/OS"},
+        {0, kServiceStateRunning, 0x45, true, kStatusUnprotected, "no - the BMC's timer runs for OEM, not SMS/OS"},
+        {0, kServiceStateRunning, 0x44, true, kStatusUnprotected, "no - the BMC's timer takes no action when it expires"},
+        {1060, 0, 0x01, true, kStatusUnprotected, "no - the service is not installed; the BMC's timer is stopped"},
+        {0, kServiceStateRunning, 0x44, false, kStatusBmcUnreadable, "unknown - the BMC could not be read"},
+        {1060, 0, 0x44, false, kStatusBmcUnreadable, "no - the service is not installed; the BMC could not be read"},
+    };
+    for (const Case &c : cases) {
+        StatusFacts facts = ProtectedFacts();
+        facts.service.error = c.serviceError;
+        facts.service.state = c.state;
+        facts.bmc.reading.timerUse = c.timerUse;
+        if (strstr(c.verdict, "no action") != nullptr) facts.bmc.reading.timerActions = 0x00;
+        facts.bmc.read = c.read;
+        if (!c.read) facts.bmc.outcome = {55, 0xFF, 0};
+        EXPECT_EQ(c.exitCode, DecideStatusExitCode(facts)) << c.verdict;
+        StatusExitCode built = kStatusProtected;
+        Text(facts, &built);
+        EXPECT_EQ(c.exitCode, built) << c.verdict;
+        EXPECT_EQ(c.verdict, Value(facts, "Protected"));
+    }
+}
+
+TEST(StatusReport, ServiceAndConfigurationLines)
+{
+    StatusFacts facts = ProtectedFacts();
+    facts.service = {kServiceNotInstalledError, 0, 0, 0, 0};
+    EXPECT_EQ("not installed", Value(facts, "Service"));
+    EXPECT_EQ("(absent)", Value(facts, "Start type"));
+    facts.service = {0, kServiceStateStopped, 20, 0, 3};
+    EXPECT_EQ("stopped, exit code 20", Value(facts, "Service"));
+    EXPECT_EQ("manual", Value(facts, "Start type"));
+    facts.service = {0, kServiceStateStopped, kServiceSpecificExitCode, 7, 4};
+    EXPECT_EQ("stopped, exit code 1066, service-specific 7", Value(facts, "Service"));
+    EXPECT_EQ("disabled", Value(facts, "Start type"));
+    const char *states[9] = {"state 0", "stopped, exit code 0", "start pending", "stop pending", "running",
+                             "continue pending", "pause pending", "paused", "state 8"};
+    for (uint32_t state = 0; state < 9; ++state) {
+        facts.service = {0, state, 0, 0, 2};
+        EXPECT_EQ(states[state], Value(facts, "Service"));
+    }
+    facts.configuration.settings = Settings(1, 2, 20, 5);
+    facts.configuration.heartbeatInterval = 45;
+    facts.configuration.shutdownTimeout = 120;
+    EXPECT_EQ("hard reset (1)", Value(facts, "TimeoutAction"));
+    EXPECT_EQ("20 s", Value(facts, "TimeoutValue"));
+    EXPECT_EQ("NMI / diagnostic interrupt (2)", Value(facts, "PreTimeoutAction"));
+    EXPECT_EQ("5 s", Value(facts, "PreTimeoutInterval"));
+    EXPECT_EQ("45 s configured, 5 s in use", Value(facts, "HeartbeatInterval")) << "the interrupt 15 s after a heartbeat";
+    EXPECT_EQ("120 s", Value(facts, "ShutdownTimeout"));
+    facts.configuration.heartbeatRead = false;
+    EXPECT_EQ("not readable, 1 s in use", Value(facts, "HeartbeatInterval"));
+}

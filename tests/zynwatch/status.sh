@@ -1,0 +1,145 @@
+# zynwatch -status as an administrator or a script uses it: every line of the report and each exit
+# code, from a machine without the BMC to a protected server; it writes nothing and only reads the BMC.
+source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
+source "$(dirname "$0")/zynwatch_scenario.sh"
+scenario_begin zynwatch_status
+out="$WINEPREFIX.out"
+
+# The report without its CR LF line ends; "x" pins the last line end.
+status_text() { tr -d '\r' <"$out"; echo x; }
+
+# The requests logged from sequence $1 on, one per line as "netFn command" ("06 25").
+requests_from() { zyntest bmc-log "$1" | sed -n 's/.*packet=\([^r]*\) response=.*/\1/p' | awk '{ print $11, $10 }'; }
+
+# Runs -status and checks that the BMC received only Get Watchdog Timer meanwhile; $1 "heartbeats"
+# leaves out the running service's Reset requests ("06 22").
+run_status() {
+    local first others='^$'
+    [ "${1:-}" = heartbeats ] && others='^06 22$'
+    first=$(zyntest bmc-log | wc -l)
+    zynwatch_to "$out" "$ZYNWATCH" -status
+    expect_eq "06 25" "$(requests_from "$first" | grep -v -E "$others")" "-status sends Get Watchdog Timer and nothing else"
+}
+
+# No BMC device: the service and configuration are still shown, the BMC's line says why it is missing.
+zynwatch_to "$out" "$ZYNWATCH" -Status
+expect_eq "Service: not installed
+TimeoutAction: power cycle (3)
+TimeoutValue: 3000 s
+PreTimeoutAction: none (0)
+PreTimeoutInterval: 0 s
+HeartbeatInterval: not readable, 1 s in use
+ShutdownTimeout: off
+BMC: not read - error 55 (no BMC device)
+Protected: no - the service is not installed; the BMC could not be read
+x" "$(status_text)" "the report without a BMC"
+expect_eq 2 "$(cat "$out.exit")" "exit code 2 without a BMC"
+expect_match '^absent' "$(zyntest reg-values "$SERVICE_KEY")" "-status creates no key"
+
+install_plain_driver
+
+# A BMC whose watchdog was never set, and no service.
+run_status
+expect_eq "Service: not installed
+TimeoutAction: power cycle (3)
+TimeoutValue: 3000 s
+PreTimeoutAction: none (0)
+PreTimeoutInterval: 0 s
+HeartbeatInterval: not readable, 1 s in use
+ShutdownTimeout: off
+BMC timer use: reserved (0x00)
+BMC timer: stopped
+BMC don't log: no
+BMC timeout action: no action (0)
+BMC pre-timeout interrupt: none (0)
+BMC pre-timeout interval: 0 s
+BMC expiration flags: none
+BMC initial countdown: 0.0 s
+BMC present countdown: 0.0 s
+Protected: no - the service is not installed; the BMC's timer is stopped
+x" "$(status_text)" "the report of a fresh BMC without the service"
+expect_eq 1 "$(cat "$out.exit")" "exit code 1 without the service"
+
+# The BMC refuses Get, or answers it short.
+zyntest bmc-set cc=0xC1
+run_status
+expect_eq "Service: not installed
+TimeoutAction: power cycle (3)
+TimeoutValue: 3000 s
+PreTimeoutAction: none (0)
+PreTimeoutInterval: 0 s
+HeartbeatInterval: not readable, 1 s in use
+ShutdownTimeout: off
+BMC: not read - completion code 0xC1
+Protected: no - the service is not installed; the BMC could not be read
+x" "$(status_text)" "the report when the BMC refuses Get"
+expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a completion code"
+zyntest bmc-set bytes=5
+run_status
+expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC' "$out" | tr -d '\r')" "a short answer"
+expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a short answer"
+
+# Installed, never started (1077), with an invalid TimeoutValue: shown as the service would repair it, left as it is.
+zynwatch_to "$out" "$ZYNWATCH" -install
+w64 reg add "HKLM\\$SERVICE_KEY" /v HeartbeatInterval /t REG_DWORD /d 1 /f >/dev/null
+w64 reg add "HKLM\\$SERVICE_KEY" /v TimeoutValue /t REG_DWORD /d 5 /f >/dev/null
+values=$(zyntest reg-values "$SERVICE_KEY")
+run_status
+expect_eq "Service: stopped, exit code 1077
+Start type: automatic
+TimeoutAction: power cycle (3)
+TimeoutValue: 3000 s
+PreTimeoutAction: none (0)
+PreTimeoutInterval: 0 s
+HeartbeatInterval: 1 s configured, 1 s in use
+ShutdownTimeout: off
+BMC timer use: SMS/OS (0x04)
+BMC timer: stopped
+BMC don't log: no
+BMC timeout action: no action (0)
+BMC pre-timeout interrupt: none (0)
+BMC pre-timeout interval: 0 s
+BMC expiration flags: none
+BMC initial countdown: 300.0 s
+BMC present countdown: 300.0 s
+Protected: no - the service is not running; the BMC's timer is stopped
+x" "$(status_text)" "the report of the installed service before its start"
+expect_eq 1 "$(cat "$out.exit")" "exit code 1 while the service is stopped"
+expect_eq "$values" "$(zyntest reg-values "$SERVICE_KEY")" "-status repairs nothing"
+
+# Started: protected, the countdown restarted from 300 s by every heartbeat.
+w64 reg add "HKLM\\$SERVICE_KEY" /v TimeoutValue /t REG_DWORD /d 300 /f >/dev/null
+logged=$(zyntest bmc-log | wc -l)
+w64 net start ZynAsrService >/dev/null
+wait_for_state 4 10
+wait_for_requests $((logged + 4)) 10
+run_status heartbeats
+expect_match '^Service: running
+Start type: automatic
+TimeoutAction: power cycle \(3\)
+TimeoutValue: 300 s
+PreTimeoutAction: none \(0\)
+PreTimeoutInterval: 0 s
+HeartbeatInterval: 1 s configured, 1 s in use
+ShutdownTimeout: off
+BMC timer use: SMS/OS \(0x04\)
+BMC timer: running
+BMC don'"'"'t log: no
+BMC timeout action: power cycle \(3\)
+BMC pre-timeout interrupt: none \(0\)
+BMC pre-timeout interval: 0 s
+BMC expiration flags: none
+BMC initial countdown: 300\.0 s
+BMC present countdown: (2[0-9]{2}\.[0-9]|300\.0) s
+Protected: yes
+x$' "$(status_text)" "the report of a protected server"
+expect_eq 0 "$(cat "$out.exit")" "exit code 0 when protected"
+
+w64 net stop ZynAsrService >/dev/null
+wait_for_state 1 10
+
+# -remove wins over -status: the removal alone, with its exit code 0.
+zynwatch_to "$out" "$ZYNWATCH" -status -remove
+expect_eq "The $DISPLAY_NAME removed.
+x" "$(status_text)" "-status -remove removes and reports nothing else"
+expect_eq 0 "$(cat "$out.exit")" "exit code 0 of the removal"

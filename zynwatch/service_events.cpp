@@ -1,0 +1,109 @@
+#include "service_events.h"
+
+#include <windows.h>
+
+#include <stdio.h>
+
+#include "service_event_log.h"
+#include "service_messages.h"
+#include "watchdog_names.h"
+
+const size_t kInsertionSize = 64;
+
+static void Number(uint32_t value, char text[kInsertionSize])
+{
+    snprintf(text, kInsertionSize, "%lu", static_cast<unsigned long>(value));
+}
+
+void ReportWatchdogSettingsLost(const WatchdogSettings &settings)
+{
+    char seconds[kInsertionSize];
+    Number(settings.timeoutValue, seconds);
+    const char *strings[2] = {seconds, TimeoutActionName(settings.timeoutAction)};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, 2, strings);
+}
+
+void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
+{
+    char count[kInsertionSize], cause[kInsertionSize], seconds[kInsertionSize];
+    Number(tries, count);
+    DescribeOutcome(last, cause, sizeof(cause));
+    Number(settings.timeoutValue, seconds);
+    const char *strings[4] = {count, cause, TimeoutActionName(settings.timeoutAction), seconds};
+    WriteServiceEvent(EVENTLOG_ERROR_TYPE, MSG_WATCHDOG_STILL_ARMED, 4, strings);
+}
+
+void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_t deadline)
+{
+    char configuredText[kInsertionSize], usedText[kInsertionSize], deadlineText[kInsertionSize];
+    Number(configured, configuredText);
+    Number(used, usedText);
+    Number(deadline, deadlineText);
+    const char *strings[3] = {configuredText, usedText, deadlineText};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_INTERVAL_REPLACED, 3, strings);
+}
+
+void ReportHeartbeatFailed(const WatchdogOutcome &outcome)
+{
+    char cause[kInsertionSize];
+    DescribeOutcome(outcome, cause, sizeof(cause));
+    const char *strings[1] = {cause};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, 1, strings);
+}
+
+void ReportHeartbeatsResumed(uint32_t failures)
+{
+    char count[kInsertionSize];
+    Number(failures, count);
+    const char *strings[1] = {count};
+    WriteServiceEvent(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, 1, strings);
+}
+
+void ReportLastRestartByWatchdog(const WatchdogReading &reading)
+{
+    char use[kInsertionSize];
+    uint8_t timerUse = ReadingTimerUse(reading);
+    snprintf(use, sizeof(use), "%s (%u)", TimerUseName(timerUse), static_cast<unsigned>(timerUse));
+    const char *strings[2] = {use, TimeoutActionName(ReadingTimeoutAction(reading))};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_LAST_RESTART_BY_WATCHDOG, 2, strings);
+}
+
+// A field's value as an administrator reads it: countdowns in seconds, bytes in hexadecimal.
+static void FieldValue(ArmedField field, uint32_t value, char text[kInsertionSize])
+{
+    if (field == kArmedInitialCountdown) {
+        FormatCountdown(static_cast<uint16_t>(value), text, kInsertionSize);
+    } else if (field == kArmedPreTimeoutInterval) {
+        snprintf(text, kInsertionSize, "%lu s", static_cast<unsigned long>(value));
+    } else {
+        snprintf(text, kInsertionSize, "0x%02lX", static_cast<unsigned long>(value));
+    }
+}
+
+void ReportWatchdogSettingDiffers(const ArmedFieldDifference &difference)
+{
+    static const char *const kFieldNames[kArmedFieldCount] = {"timer use", "timer actions",
+                                                              "pre-timeout interval", "initial countdown"};
+    char set[kInsertionSize], stored[kInsertionSize];
+    FieldValue(difference.field, difference.set, set);
+    FieldValue(difference.field, difference.stored, stored);
+    const char *strings[3] = {kFieldNames[difference.field], set, stored};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTING_DIFFERS, 3, strings);
+}
+
+void ReportShutdownPhase(uint16_t seconds, const WatchdogSettings &settings)
+{
+    char countdown[kInsertionSize];
+    Number(seconds, countdown);
+    const char *strings[2] = {countdown, TimeoutActionName(settings.timeoutAction)};
+    WriteServiceEvent(EVENTLOG_INFORMATION_TYPE, MSG_SHUTDOWN_PHASE, 2, strings);
+}
+
+void ReportShutdownPhaseRefused(const WatchdogOutcome &outcome, const WatchdogSettings &settings)
+{
+    char cause[kInsertionSize], seconds[kInsertionSize];
+    DescribeOutcome(outcome, cause, sizeof(cause));
+    Number(settings.timeoutValue, seconds);
+    const char *strings[2] = {cause, seconds};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_SHUTDOWN_PHASE_REFUSED, 2, strings);
+}

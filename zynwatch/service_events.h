@@ -1,0 +1,32 @@
+#pragma once
+// The entries the service writes about the watchdog beside its error entries; each has its own
+// identifier and text in the message table.
+#include <stdint.h>
+
+#include "service_configuration_rules.h"
+#include "watchdog_messages.h"
+
+// A heartbeat found the BMC's watchdog uninitialised (0x80): it is armed again.
+void ReportWatchdogSettingsLost(const WatchdogSettings &settings);
+
+// Every stop request failed: the timer may still run.
+void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings);
+
+// The configured interval cannot keep the timer from expiring; used replaces it.
+void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_t deadline);
+
+// The first failed heartbeat after one that succeeded.
+void ReportHeartbeatFailed(const WatchdogOutcome &outcome);
+
+// The first heartbeat that succeeded after failures.
+void ReportHeartbeatsResumed(uint32_t failures);
+
+// The BMC's SMS/OS expiration flag was set when the service started.
+void ReportLastRestartByWatchdog(const WatchdogReading &reading);
+
+// The BMC stored one field of the arm otherwise.
+void ReportWatchdogSettingDiffers(const ArmedFieldDifference &difference);
+
+// Shutdown: the watchdog took the shutdown countdown, or refused it.
+void ReportShutdownPhase(uint16_t seconds, const WatchdogSettings &settings);
+void ReportShutdownPhaseRefused(const WatchdogOutcome &outcome, const WatchdogSettings &settings);

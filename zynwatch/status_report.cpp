@@ -1,0 +1,199 @@
+#include "status_report.h"
+
+#include <stdarg.h>
+#include <stdio.h>
+#include <string.h>
+
+#include "heartbeat_rules.h"
+#include "watchdog_names.h"
+
+const uint32_t kDeviceAbsentError = 55;  // ERROR_DEV_NOT_EXIST: no "\\.\imb"
+const uint32_t kNoAnswerError = 258;     // WAIT_TIMEOUT: the BMC did not answer in time
+const size_t kReasonsSize = 128;
+
+static const char *const kStateNames[8] = {"",        "stopped",          "start pending", "stop pending",
+                                           "running", "continue pending", "pause pending", "paused"};
+static const char *const kStartTypeNames[5] = {"boot", "system", "automatic", "manual", "disabled"};
+
+static void AddLine(StatusReport *report, const char *format, ...) __attribute__((format(printf, 2, 3)));
+
+static void AddLine(StatusReport *report, const char *format, ...)
+{
+    if (report->lineCount >= kStatusMaxLines) return;
+    va_list arguments;
+    va_start(arguments, format);
+    vsnprintf(report->lines[report->lineCount++], kStatusLineSize, format, arguments);
+    va_end(arguments);
+}
+
+static bool ServiceRuns(const ServiceFacts &service)
+{
+    return service.error == 0 && service.state == kServiceStateRunning;
+}
+
+// A timer that runs for the OS but takes no action at expiry would not restart a hung server.
+static bool TimerGuardsTheOs(const WatchdogReading &reading)
+{
+    return ReadingRunning(reading) && ReadingTimerUse(reading) == kTimerUseSmsOs && ReadingTimeoutAction(reading) != 0;
+}
+
+StatusExitCode DecideStatusExitCode(const StatusFacts &facts)
+{
+    if (!facts.bmc.read) return kStatusBmcUnreadable;
+    bool guarded = ServiceRuns(facts.service) && TimerGuardsTheOs(facts.bmc.reading);
+    return guarded ? kStatusProtected : kStatusUnprotected;
+}
+
+static void AddServiceState(const ServiceFacts &service, StatusReport *report)
+{
+    unsigned long state = service.state, exitCode = service.exitCode, specific = service.specificExitCode;
+    if (state == kServiceStateStopped && exitCode == kServiceSpecificExitCode) {
+        AddLine(report, "Service: stopped, exit code %lu, service-specific %lu", exitCode, specific);
+    } else if (state == kServiceStateStopped) {
+        AddLine(report, "Service: stopped, exit code %lu", exitCode);
+    } else if (state != 0 && state < 8) {
+        AddLine(report, "Service: %s", kStateNames[state]);
+    } else {
+        AddLine(report, "Service: state %lu", state);
+    }
+}
+
+static void AddServiceLines(const ServiceFacts &service, StatusReport *report)
+{
+    if (service.error == kServiceNotInstalledError) {
+        AddLine(report, "Service: not installed");
+        return;
+    }
+    if (service.error != 0) {
+        AddLine(report, "Service: unknown - error %lu", static_cast<unsigned long>(service.error));
+        return;
+    }
+    AddServiceState(service, report);
+    if (service.startType < 5) {
+        AddLine(report, "Start type: %s", kStartTypeNames[service.startType]);
+    } else {
+        AddLine(report, "Start type: %lu", static_cast<unsigned long>(service.startType));
+    }
+}
+
+static void AddConfigurationLines(const ConfigurationFacts &configuration, StatusReport *report)
+{
+    const WatchdogSettings &settings = configuration.settings;
+    AddLine(report, "TimeoutAction: %s (%u)", TimeoutActionName(settings.timeoutAction),
+            static_cast<unsigned>(settings.timeoutAction));
+    AddLine(report, "TimeoutValue: %u s", static_cast<unsigned>(settings.timeoutValue));
+    AddLine(report, "PreTimeoutAction: %s (%u)", PreTimeoutInterruptName(settings.preTimeoutAction),
+            static_cast<unsigned>(settings.preTimeoutAction));
+    AddLine(report, "PreTimeoutInterval: %u s", static_cast<unsigned>(settings.preTimeoutInterval));
+    unsigned long used = HeartbeatIntervalInUse(configuration.heartbeatInterval, configuration.heartbeatRead, settings);
+    if (configuration.heartbeatRead) {
+        AddLine(report, "HeartbeatInterval: %lu s configured, %lu s in use",
+                static_cast<unsigned long>(configuration.heartbeatInterval), used);
+    } else {
+        AddLine(report, "HeartbeatInterval: not readable, %lu s in use", used);
+    }
+    if (configuration.shutdownTimeout != 0) {
+        AddLine(report, "ShutdownTimeout: %u s", static_cast<unsigned>(configuration.shutdownTimeout));
+    } else {
+        AddLine(report, "ShutdownTimeout: off");
+    }
+}
+
+static void AddUnreadBmcLine(const BmcFacts &bmc, StatusReport *report)
+{
+    if (OutcomeSucceeded(bmc.outcome)) {
+        AddLine(report, "BMC: not read - short answer of %u bytes, %u expected",
+                static_cast<unsigned>(bmc.outcome.length), static_cast<unsigned>(kWatchdogReadingLength));
+        return;
+    }
+    char cause[48];
+    DescribeOutcome(bmc.outcome, cause, sizeof(cause));
+    const char *hint = bmc.outcome.error == kDeviceAbsentError ? " (no BMC device)"
+                       : bmc.outcome.error == kNoAnswerError   ? " (no answer in time)"
+                                                               : "";
+    AddLine(report, "BMC: not read - %s%s", cause, hint);
+}
+
+static void AddReadingLines(const WatchdogReading &reading, StatusReport *report)
+{
+    uint8_t use = ReadingTimerUse(reading);
+    uint8_t action = ReadingTimeoutAction(reading);
+    uint8_t interrupt = ReadingPreTimeoutInterrupt(reading);
+    char flags[96], initial[16], present[16];
+    FormatExpirationFlags(reading.expirationFlags, flags, sizeof(flags));
+    FormatCountdown(reading.initialCountdown, initial, sizeof(initial));
+    FormatCountdown(reading.presentCountdown, present, sizeof(present));
+    AddLine(report, "BMC timer use: %s (0x%02X)", TimerUseName(use), static_cast<unsigned>(use));
+    AddLine(report, "BMC timer: %s", ReadingRunning(reading) ? "running" : "stopped");
+    AddLine(report, "BMC don't log: %s", ReadingDontLog(reading) ? "yes" : "no");
+    AddLine(report, "BMC timeout action: %s (%u)", TimeoutActionName(action), static_cast<unsigned>(action));
+    AddLine(report, "BMC pre-timeout interrupt: %s (%u)", PreTimeoutInterruptName(interrupt),
+            static_cast<unsigned>(interrupt));
+    AddLine(report, "BMC pre-timeout interval: %u s", static_cast<unsigned>(reading.preTimeoutInterval));
+    AddLine(report, "BMC expiration flags: %s", flags);
+    AddLine(report, "BMC initial countdown: %s", initial);
+    AddLine(report, "BMC present countdown: %s", present);
+}
+
+static void AddReason(char *reasons, const char *reason)
+{
+    size_t used = strlen(reasons);
+    snprintf(reasons + used, kReasonsSize - used, "%s%s", used != 0 ? "; " : "", reason);
+}
+
+static void AddServiceReason(const ServiceFacts &service, char *reasons)
+{
+    if (service.error == kServiceNotInstalledError) {
+        AddReason(reasons, "the service is not installed");
+    } else if (service.error != 0) {
+        AddReason(reasons, "the service's state is unknown");
+    } else if (service.state != kServiceStateRunning) {
+        AddReason(reasons, "the service is not running");
+    }
+}
+
+static void AddBmcReason(const BmcFacts &bmc, char *reasons)
+{
+    if (!bmc.read) {
+        AddReason(reasons, "the BMC could not be read");
+    } else if (!ReadingRunning(bmc.reading)) {
+        AddReason(reasons, "the BMC's timer is stopped");
+    } else if (ReadingTimerUse(bmc.reading) != kTimerUseSmsOs) {
+        char reason[64];
+        snprintf(reason, sizeof(reason), "the BMC's timer runs for %s, not SMS/OS",
+                 TimerUseName(ReadingTimerUse(bmc.reading)));
+        AddReason(reasons, reason);
+    } else if (ReadingTimeoutAction(bmc.reading) == 0) {
+        AddReason(reasons, "the BMC's timer takes no action when it expires");
+    }
+}
+
+// "yes"; "unknown" when only the BMC's silence stands in the way; otherwise "no" with every reason.
+static void AddVerdictLine(const StatusFacts &facts, StatusReport *report)
+{
+    char reasons[kReasonsSize] = "";
+    AddServiceReason(facts.service, reasons);
+    bool serviceFails = reasons[0] != '\0';
+    AddBmcReason(facts.bmc, reasons);
+    if (reasons[0] == '\0') {
+        AddLine(report, "Protected: yes");
+    } else if (!facts.bmc.read && !serviceFails) {
+        AddLine(report, "Protected: unknown - %s", reasons);
+    } else {
+        AddLine(report, "Protected: no - %s", reasons);
+    }
+}
+
+void BuildStatusReport(const StatusFacts &facts, StatusReport *report)
+{
+    report->lineCount = 0;
+    AddServiceLines(facts.service, report);
+    AddConfigurationLines(facts.configuration, report);
+    if (facts.bmc.read) {
+        AddReadingLines(facts.bmc.reading, report);
+    } else {
+        AddUnreadBmcLine(facts.bmc, report);
+    }
+    AddVerdictLine(facts, report);
+    report->exitCode = DecideStatusExitCode(facts);
+}

@@ -1,0 +1,60 @@
+#pragma once
+// The report of "zynwatch -status" as "Label: value" lines, its verdict and exit code. Plain logic
+// without Win32 calls, so it also builds and is tested natively.
+#include <stddef.h>
+#include <stdint.h>
+
+#include "service_configuration_rules.h"
+#include "watchdog_messages.h"
+
+// The SCM's numbers as QueryServiceStatusEx and OpenServiceA give them.
+const uint32_t kServiceStateStopped = 1;
+const uint32_t kServiceStateRunning = 4;
+const uint32_t kServiceSpecificExitCode = 1066;  // ERROR_SERVICE_SPECIFIC_ERROR
+const uint32_t kServiceNotInstalledError = 1060;  // ERROR_SERVICE_DOES_NOT_EXIST
+
+// The service as the SCM sees it; error 0: read, 1060: not installed, other: the SCM's refusal.
+struct ServiceFacts {
+    uint32_t error;
+    uint32_t state;
+    uint32_t exitCode;
+    uint32_t specificExitCode;
+    uint32_t startType;
+};
+
+// The configuration as the service would use it, read without repairing anything.
+struct ConfigurationFacts {
+    WatchdogSettings settings;
+    uint32_t heartbeatInterval;  // "HeartbeatInterval" as configured
+    bool heartbeatRead;          // false when it could not be read
+    uint16_t shutdownTimeout;    // seconds, 0 when the shutdown phase is off
+};
+
+// Get Watchdog Timer: read is ReadWatchdogTimer's result, reading valid only when it is true.
+struct BmcFacts {
+    bool read;
+    WatchdogReading reading;
+    WatchdogOutcome outcome;
+};
+
+struct StatusFacts {
+    ServiceFacts service;
+    ConfigurationFacts configuration;
+    BmcFacts bmc;
+};
+
+enum StatusExitCode { kStatusProtected = 0, kStatusUnprotected = 1, kStatusBmcUnreadable = 2 };
+
+const size_t kStatusMaxLines = 24;
+const size_t kStatusLineSize = 160;
+
+struct StatusReport {
+    char lines[kStatusMaxLines][kStatusLineSize];  // without line ends
+    size_t lineCount;
+    StatusExitCode exitCode;
+};
+
+// 2 when the BMC could not be read, 0 when the service and the BMC's SMS/OS timer run, else 1.
+StatusExitCode DecideStatusExitCode(const StatusFacts &facts);
+
+void BuildStatusReport(const StatusFacts &facts, StatusReport *report);

@@ -1,0 +1,107 @@
+#include "watchdog_keeper.h"
+
+#include <windows.h>
+
+#include "service_configuration.h"
+#include "service_events.h"
+#include "watchdog.h"
+
+const uint32_t kStopLeastTries = 3;
+const ULONGLONG kStopRetryWindowMs = 10000;
+
+// A watchdog that expired since its last Set left the SMS/OS flag; the arm clears it.
+static void ReportPreviousExpiry()
+{
+    WatchdogReading reading;
+    if (ReadWatchdogTimer(&reading) && (reading.expirationFlags & kSmsOsExpirationFlag)) {
+        ReportLastRestartByWatchdog(reading);
+    }
+}
+
+static void VerifyArming(const WatchdogSettings &settings)
+{
+    WatchdogReading stored;
+    if (!ReadWatchdogTimer(&stored)) return;
+    uint8_t arm[kSetWatchdogMessageLength];
+    BuildArmMessage(settings, arm);
+    ArmedFieldDifference differences[kArmedFieldCount];
+    size_t count = CompareWithArmMessage(arm, stored, differences);
+    for (size_t i = 0; i < count; ++i) ReportWatchdogSettingDiffers(differences[i]);
+}
+
+bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout)
+{
+    *keeper = {};
+    keeper->settings = LoadWatchdogSettings();
+    keeper->settings.shutdownTimeout = shutdownTimeout;
+    ReportPreviousExpiry();
+    if (!ArmWatchdog(keeper->settings)) return false;
+    VerifyArming(keeper->settings);
+    return ResetWatchdog();
+}
+
+uint32_t NextHeartbeatPause(WatchdogKeeper *keeper)
+{
+    DWORD configured = 0;
+    bool read = ReadHeartbeatInterval(&configured);
+    uint32_t used = HeartbeatIntervalInUse(configured, read, keeper->settings);
+    if (IntervalWarningDue(&keeper->interval, configured, read, used)) {
+        ReportHeartbeatIntervalReplaced(configured, used, WatchdogDeadlineSeconds(keeper->settings));
+    }
+    return used;
+}
+
+// The requests of the start again: Set Watchdog Timer, then Reset Watchdog Timer.
+static bool Rearm(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
+{
+    keeper->rearmPending = !(ArmWatchdog(keeper->settings, outcome) && ResetWatchdog(outcome));
+    return !keeper->rearmPending;
+}
+
+static bool Heartbeat(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
+{
+    if (keeper->rearmPending) return Rearm(keeper, outcome);
+    if (ResetWatchdog(outcome)) return true;
+    if (outcome->error != 0 || outcome->completionCode != kCompletionCodeUninitialised) return false;
+    ReportWatchdogSettingsLost(keeper->settings);
+    return Rearm(keeper, outcome);
+}
+
+void SendHeartbeat(WatchdogKeeper *keeper)
+{
+    WatchdogOutcome outcome = {};
+    bool succeeded = Heartbeat(keeper, &outcome);
+    uint32_t failures = 0;
+    HealthChange change = NoteHeartbeat(&keeper->health, succeeded, &failures);
+    if (change == kHealthFirstFailure) ReportHeartbeatFailed(outcome);
+    if (change == kHealthRecovered) ReportHeartbeatsResumed(failures);
+}
+
+bool StopKeptWatchdog(const WatchdogKeeper *keeper, void (*beforeRetry)())
+{
+    ULONGLONG first = GetTickCount64();
+    WatchdogOutcome outcome = {};
+    for (uint32_t tries = 1;; ++tries) {
+        if (StopWatchdog(&outcome)) return true;
+        bool retry = tries < kStopLeastTries || GetTickCount64() - first < kStopRetryWindowMs;
+        if (!retry) {
+            ReportWatchdogStillArmed(tries, outcome, keeper->settings);
+            return false;
+        }
+        beforeRetry();
+        Sleep(kStopRetryPauseMs);
+    }
+}
+
+void HandOverToShutdown(const WatchdogKeeper *keeper)
+{
+    const WatchdogSettings &settings = keeper->settings;
+    WatchdogOutcome outcome = {};
+    if (!ArmShutdownWatchdog(settings, settings.shutdownTimeout, &outcome)) {
+        ReportShutdownPhaseRefused(outcome, settings);
+        return;
+    }
+    // The don't-stop bit kept a running timer going; the reset also starts one that had stopped.
+    ResetWatchdog();
+    ReportShutdownPhase(settings.shutdownTimeout, settings);
+}
