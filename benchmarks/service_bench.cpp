@@ -112,12 +112,13 @@ static double StopMs(SC_HANDLE service)
     return CounterMs(start, CounterNow(), CounterFrequency());
 }
 
-// From the Cold Reset command to the answer of the reset that follows the re-arm, by the
-// driver's clock: the next heartbeat finds the watchdog uninitialised and arms it again.
+// From the Cold Reset command to the answered Set that arms the watchdog again, and to the
+// answered Reset that starts its countdown, by the driver's clock: the next heartbeat finds the
+// watchdog uninitialised (0x80) and re-arms it at once.
 static void MeasureColdResets(SC_HANDLE service, SimulatedBmc *bmc, double requestMean)
 {
     StartAndWait(service, bmc);
-    double total = 0, worst = 0;
+    double total = 0, worst = 0, worstCounting = 0;
     int measured = 0;
     for (int round = 0; round < kColdResets; ++round) {
         uint32_t first = bmc->LoggedCount();
@@ -126,14 +127,18 @@ static void MeasureColdResets(SC_HANDLE service, SimulatedBmc *bmc, double reque
         int64_t frequency = 0;
         std::vector<ImbSimLogEntry> log = bmc->ReadLog(first, &frequency);
         if (log.size() < 4 || log[2].packet[9] != 0x24 || log[3].packet[9] != 0x22) continue;
-        double ms = CounterMs(log[0].counter, log[3].completedCounter, frequency);
-        total += ms;
-        worst = std::max(worst, ms);
+        double armed = CounterMs(log[0].counter, log[2].completedCounter, frequency);
+        total += armed;
+        worst = std::max(worst, armed);
+        worstCounting = std::max(worstCounting, CounterMs(log[0].counter, log[3].completedCounter, frequency));
         ++measured;
     }
     StopMs(service);
-    printf("  BMC cold reset -> watchdog re-armed       %8.1f ms mean, %.1f ms worst, %d of %d   (goal <= interval + one request = %.1f ms)\n",
-           measured ? total / measured : 0.0, worst, measured, kColdResets, kIntervalSeconds * 1000.0 + requestMean);
+    // One heartbeat period (the interval and the period's own allowance, request latency + 2 ms) and the Set.
+    double goal = kIntervalSeconds * 1000.0 + (requestMean + 2.0) + requestMean;
+    printf("  BMC cold reset -> watchdog re-armed       %8.1f ms mean, %.1f ms worst, %d of %d   (goal <= one heartbeat period + one request = %.1f ms)\n",
+           measured ? total / measured : 0.0, worst, measured, kColdResets, goal);
+    printf("  BMC cold reset -> countdown running again  %8.1f ms worst\n", worstCounting);
 }
 
 // The stop control to SERVICE_STOPPED when the BMC refuses every request (busy, 0xC0) and when

@@ -93,17 +93,18 @@ int main(int argc, char **argv)
     bool alwaysRunning = true;
     uint32_t seen = 0;
     srand(6);
-    // After each answer the next request gets a delay of 4.0 to 5.4 s; above 5 s it times out.
+    // The start's requests answer in the default 4.8 s; after that each answer gives the next
+    // heartbeat a delay of 4.0 to 5.4 s; above 5 s it times out.
     while (CounterNow() < end) {
         uint32_t logged = bmc.LoggedCount();  // waits behind a request in progress
-        if (logged >= 2 && !Running(service)) alwaysRunning = false;
-        if (logged != seen) {
+        if (logged >= kStartRequests && !Running(service)) alwaysRunning = false;
+        if (logged != seen && logged >= kStartRequests) {
             seen = logged;
             bmc.DelayAnswers(4000 + static_cast<DWORD>(rand() % 1400));
         }
         Sleep(20);
     }
-    while (bmc.LoggedCount() == seen) Sleep(5);  // the service is in its wait now
+    while (bmc.LoggedCount() == seen && Running(service)) Sleep(5);  // the service is in its wait now
     bmc.DelayAnswers(4800);  // a slow stop request that still answers: one request, no retry
     SERVICE_STATUS status = {};
     long long stopStart = CounterNow();

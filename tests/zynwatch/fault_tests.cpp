@@ -35,12 +35,6 @@ protected:
         ASSERT_TRUE(bmc_->SetBehaviour(behaviour));
     }
 
-    bool Running()
-    {
-        SERVICE_STATUS_PROCESS status = {};
-        return QueryServiceState(service_, &status) && status.dwCurrentState == SERVICE_RUNNING;
-    }
-
     // A stop during a wait: the control is answered at once, the stop request follows.
     double StopMs(SERVICE_STATUS *answer)
     {

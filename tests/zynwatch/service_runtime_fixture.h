@@ -202,6 +202,12 @@ protected:
         return true;
     }
 
+    bool Running()
+    {
+        SERVICE_STATUS_PROCESS status = {};
+        return QueryServiceState(service_, &status) && status.dwCurrentState == SERVICE_RUNNING;
+    }
+
     void Start()
     {
         ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();

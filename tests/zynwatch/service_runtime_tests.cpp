@@ -2,6 +2,10 @@
 // the SCM reports them, heartbeats by the driver's clock, stop, interrogate and start failures.
 #include "service_runtime_fixture.h"
 
+#include "session_table.h"
+#include "test_watchdog_settings.h"
+#include "watchdog.h"
+
 TEST_F(ServiceRuntime, RunsArmsHeartbeatsAndStopsTheWatchdogAsItStops)
 {
     ASSERT_TRUE(bmc_->DelayAnswers(300, IMBSIM_EVERY_REQUEST));  // keeps each state long enough to be seen
@@ -132,6 +136,49 @@ TEST_F(ServiceRuntime, ShutdownIsNotAnAcceptedControl)
     EXPECT_FALSE(ControlService(service_, SERVICE_CONTROL_PAUSE, &status));
     EXPECT_EQ(static_cast<DWORD>(ERROR_INVALID_SERVICE_CONTROL), GetLastError());
     StopAndWait();
+}
+
+// The server restarted because the watchdog expired (here a 1 s countdown the test lets run out,
+// as it does when the OS hangs): the next start says so once, and its arm clears the BMC's flag.
+TEST_F(ServiceRuntime, AWatchdogExpiryFoundAtStartIsReportedOnceAndClearedByTheArm)
+{
+    ASSERT_TRUE(CreateSessionTable());
+    EXPECT_TRUE(ArmWatchdog(Settings(1, 0, 1, 0)));
+    EXPECT_TRUE(ResetWatchdog());
+    DestroySessionTable();
+    for (int i = 0; i < 100 && bmc_->ReadWatchdog().eventCount == 0; ++i) Sleep(50);
+    ASSERT_EQ(0x10, bmc_->ReadWatchdog().expirationFlags) << "expired by the driver's clock";
+    for (int run = 0; run < 2; ++run) {
+        long long offset = DebugLogSize();
+        Start();
+        ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+        StopAndWait();
+        std::vector<std::string> expected;
+        if (run == 0) expected = {Entry(EVENTLOG_WARNING_TYPE, MSG_LAST_RESTART_BY_WATCHDOG, {"SMS/OS (4)", "hard reset"})};
+        EXPECT_EQ(expected, Described(EventLogEntriesSince(offset))) << "start " << run + 1;
+        EXPECT_EQ(0x00, bmc_->ReadWatchdog().expirationFlags);
+        ASSERT_TRUE(bmc_->Reset());
+        Sleep(100);  // let the process end before the next start
+    }
+}
+
+// Firmware that accepts a pre-timeout interrupt it cannot raise and stores none: the service
+// checks what the BMC stored after the arm and names the field that differs.
+TEST_F(ServiceRuntime, ASettingTheBmcStoredOtherwiseIsNamedWithBothValues)
+{
+    ImbSimBmcConfig quirky = {};
+    quirky.preTimeoutSupport = 0x0E;
+    quirky.quirks = IMBSIM_QUIRK_DROPS_PRETIMEOUT;
+    ASSERT_TRUE(bmc_->SetBmc(quirky));
+    SetServiceDword("PreTimeoutAction", 2);
+    SetServiceDword("PreTimeoutInterval", 10);
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    EXPECT_TRUE(Running());
+    StopAndWait();
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTING_DIFFERS, {"timer actions", "0x23", "0x03"})}),
+              Described(EventLogEntriesSince(logOffset_)));
 }
 
 // With "ShutdownTimeout" 600 the service accepts the preshutdown control and answers it by
