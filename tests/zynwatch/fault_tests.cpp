@@ -107,7 +107,7 @@ TEST_F(ServiceFaults, DriverGoneFailsHeartbeatsWithOneWarningAndAFreshBmcIsRearm
     EXPECT_EQ(Entry(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, {"300", "power cycle"}), Describe(entries[1]));
     ASSERT_EQ(1u, entries[2].strings.size());
     EXPECT_EQ(Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {entries[2].strings[0]}), Describe(entries[2]));
-    EXPECT_GE(atoi(entries[2].strings[0].c_str()), 3) << "the failed heartbeats in a row";
+    EXPECT_GE(atoi(entries[2].strings[0].c_str()), 2) << "the failed heartbeats in a row";
 }
 
 // The BMC forgets the watchdog's settings (IPMI Cold Reset): the next heartbeat is answered
@@ -141,7 +141,7 @@ TEST_F(ServiceFaults, ABmcColdResetIsRearmedAtOnceAndAFailedRearmIsTriedAtEachHe
     busy.completionCode = 0xC0;
     ASSERT_TRUE(bmc_->SetBehaviour(busy));
     ASSERT_TRUE(bmc_->ColdResetBmc());
-    ASSERT_TRUE(WaitForLogged(before + 6, 8000)) << "cold reset, 0x80, busy Set, busy Set, Set, Reset";
+    ASSERT_TRUE(WaitForLogged(before + 6, 15000)) << "cold reset, 0x80, busy Set, busy Set, Set, Reset";
     log = bmc_->ReadLog(before);
     commands = Commands(log);
     EXPECT_EQ((std::vector<std::vector<uint8_t>>{{0x02}, kReset, kArmInstalled, kArmInstalled, kArmInstalled, kReset}),

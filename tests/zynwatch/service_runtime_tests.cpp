@@ -192,6 +192,7 @@ TEST_F(ServiceRuntime, PreshutdownGivesTheWatchdogTheShutdownTimeoutInsteadOfSto
     ASSERT_TRUE(ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, host.c_str(),
                                      nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
     SetServiceDword("ShutdownTimeout", 600);
+    SetHeartbeatInterval(60);  // no heartbeat between the start and the shutdown
     Start();
     ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
     SERVICE_STATUS_PROCESS running = {};
@@ -199,6 +200,7 @@ TEST_F(ServiceRuntime, PreshutdownGivesTheWatchdogTheShutdownTimeoutInsteadOfSto
     EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN), running.dwControlsAccepted);
     StatusWatcher watcher(service_);
     uint32_t before = bmc_->LoggedCount();
+    ASSERT_TRUE(bmc_->DelayAnswers(1500, 2));  // keeps the stop-pending state long enough to be seen
     HANDLE trigger = OpenEventA(EVENT_MODIFY_STATE, FALSE, "ZynPreshutdownTest");
     ASSERT_NE(nullptr, trigger);
     SetEvent(trigger);
