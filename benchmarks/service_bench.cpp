@@ -17,7 +17,6 @@
 
 const int kHeartbeats = 24;
 const DWORD kIntervalSeconds = 1;
-const uint32_t kStartRequests = 4;  // Get, Set, Get, the reset that starts the countdown
 const int kColdResets = 5;
 
 static bool SetDword(const char *name, DWORD value)

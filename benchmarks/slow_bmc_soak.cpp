@@ -16,7 +16,6 @@
 
 const DWORD kDefaultDelayMs = 4800;
 const DWORD kIntervalSeconds = 1;
-const size_t kStartRequests = 4;  // Get, Set, Get, the reset that starts the countdown
 
 static bool Running(SC_HANDLE service)
 {

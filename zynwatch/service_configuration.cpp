@@ -21,17 +21,18 @@ static void SetDwordValue(const char *name, DWORD value)
 }
 
 // The value's first four bytes whatever its type; bytes it lacks stay zero. False when the key
-// or the value cannot be read, or the value does not fit four bytes.
-static bool QueryFourBytes(const char *name, DWORD *number)
+// or the value cannot be read, or the value does not fit four bytes. type and size, when given,
+// tell what the value was.
+static bool QueryFourBytes(const char *name, DWORD *number, DWORD *type = nullptr, DWORD *size = nullptr)
 {
     *number = 0;
     UniqueRegistryKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, kReadAccess, key.Receive()) != ERROR_SUCCESS) {
         return false;
     }
-    DWORD size = sizeof(*number);
-    if (RegQueryValueExA(key.Get(), name, nullptr, nullptr, reinterpret_cast<BYTE *>(number), &size) ==
-        ERROR_SUCCESS) {
+    DWORD read = sizeof(*number);
+    if (RegQueryValueExA(key.Get(), name, nullptr, type, reinterpret_cast<BYTE *>(number), &read) == ERROR_SUCCESS) {
+        if (size != nullptr) *size = read;
         return true;
     }
     *number = 0;  // a value too large for the buffer may have left bytes in it
@@ -78,14 +79,9 @@ WatchdogSettings PeekWatchdogSettings()
 // A value that must be a REG_DWORD of four bytes; false for any other type or size.
 static bool QueryDword(const char *name, DWORD *number)
 {
-    UniqueRegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, kReadAccess, key.Receive()) != ERROR_SUCCESS) {
-        return false;
-    }
     DWORD type = REG_NONE;
-    DWORD size = sizeof(*number);
-    LONG error = RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE *>(number), &size);
-    return error == ERROR_SUCCESS && type == REG_DWORD && size == sizeof(*number);
+    DWORD size = 0;
+    return QueryFourBytes(name, number, &type, &size) && type == REG_DWORD && size == sizeof(*number);
 }
 
 uint16_t ReadShutdownTimeout()

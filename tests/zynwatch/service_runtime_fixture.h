@@ -270,9 +270,8 @@ protected:
 const std::vector<uint8_t> kArmInstalled = {0x24, 0x04, 0x03, 0x00, 0x10, 0xB8, 0x0B};
 const std::vector<uint8_t> kGet = {0x25};
 const std::vector<uint8_t> kReset = {0x22};
-// Get (a previous expiry?), the arm, Get (stored as set?), the reset that starts the countdown.
+// The start's kStartRequests requests with the install values.
 const std::vector<std::vector<uint8_t>> kStartInstalled = {kGet, kArmInstalled, kGet, kReset};
-const uint32_t kStartRequests = 4;
 const std::vector<uint8_t> kStop = {0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B};
 const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, SERVICE_ACCEPT_STOP};
 const ReportedStatus kStopPending = {SERVICE_STOP_PENDING, 0, 3, 0, SERVICE_ACCEPT_STOP};

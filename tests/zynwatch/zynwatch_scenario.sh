@@ -37,11 +37,6 @@ service_reports() {
 # an error entry, warn: for a warning, trace: for information).
 event_strings() { debug_log "$1" | sed -n -E 's/^[0-9a-f]*:(err|warn|trace):eventlog:ReportEventW L"(.*)"$/\2/p'; }
 
-# The event log entries written from line $1 on, one per line as "type identifier" (hexadecimal
-# as Wine's ReportEventA stub prints them on fixme:advapi: 0x0001 error, 0x0002 warning, 0x0004
-# information).
-event_entries() { debug_log "$1" | sed -n -E 's/^[0-9a-f]*:fixme:advapi:ReportEventA \([^,]*,(0x[0-9a-f]+),[^,]*,(0x[0-9a-f]+),.*/\1 \2/p'; }
-
 wait_for_state() { # state seconds
     local i
     for ((i = 0; i < $2 * 10; i++)); do

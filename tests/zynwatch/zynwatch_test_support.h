@@ -4,8 +4,13 @@
 
 #include "simulated_bmc.h"
 
+#include <cstdint>
 #include <string>
 #include <vector>
+
+// Requests the service sends as it starts: Get (a previous expiry?), the arm, Get (stored as
+// set?), the reset that starts the countdown; the heartbeats follow.
+const uint32_t kStartRequests = 4;
 
 // Sets or deletes (value < 0) a DWORD default of the simulated driver, read when it starts.
 bool SetSimulatedDriverDefault(const char *name, long long value);
