@@ -37,15 +37,17 @@ scenario_begin() {
     mkdir -p "$ZYN_SCENARIO_ROOT"
     "$ZYN_SOURCE/scripts/testbed" template "$ZYN_TEMPLATE" || { echo "no template prefix" >&2; exit 1; }
     "$ZYN_SOURCE/scripts/testbed" clone "$ZYN_TEMPLATE" "$WINEPREFIX" || { echo "no scenario prefix" >&2; exit 1; }
-    # A tmux server of its own, so that scenarios running side by side never share terminals.
-    export TMUX_TMPDIR="$WINEPREFIX.tmux"
-    mkdir -p "$TMUX_TMPDIR"
+    # A tmux server of its own, so that scenarios running side by side never share terminals; its
+    # socket under /tmp, since a socket path beside a deep checkout exceeds the 108-byte limit.
+    TMUX_TMPDIR=$(mktemp -d /tmp/zyn-tmux.XXXXXX) || { echo "no tmux directory" >&2; exit 1; }
+    export TMUX_TMPDIR
     trap scenario_end EXIT
 }
 
 scenario_end() {
     local status=$?
     tmux kill-server 2>/dev/null || true
+    rm -rf "$TMUX_TMPDIR"
     "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
     if [ "$SCENARIO_FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
         echo "scenario $SCENARIO_NAME: $SCENARIO_FAILURES failure(s); prefix kept at $WINEPREFIX" >&2
@@ -53,7 +55,7 @@ scenario_end() {
         tail -n 40 "$WINEPREFIX.log" >&2
         exit 1
     fi
-    [ "${ZYN_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX" "$WINEPREFIX.log" "$TMUX_TMPDIR"
+    [ "${ZYN_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX" "$WINEPREFIX.log"
     echo "scenario $SCENARIO_NAME: passed"
     exit 0
 }
