@@ -217,6 +217,12 @@ static int Install()
     BOOL rebootRequired = FALSE;
     JoinPackagedPath(g_driverPackage.infPath, "windows\\IMB64Drv.INF");
     DiagnosticLine("Start processing...\n");
+    // Nothing may come from the current directory instead: refused before anything is touched.
+    if (g_driverPackage.infPath[0] == '\0' || !PackagedPathsKnown()) {
+        if (!ModeIsSilent()) ConsoleLine("Fail: Unable to locate the package files, the setup path may be too long!");
+        DiagnosticLine("Package folder unknown.\n");
+        return kExitFailed;
+    }
     if (!DoInit()) {
         if (!ModeIsSilent()) ConsolePrint("Fail: Initializing from INF returned error!\n");
         DiagnosticLine("Find out Device ID failed.\n");

@@ -42,7 +42,7 @@ void JoinPackagedPath(char *path, const char *packagedName)
     size_t directoryLength = strlen(directory);
     size_t nameLength = strlen(packagedName);
     path[0] = '\0';
-    if (directoryLength + nameLength >= MAX_PATH) return;
+    if (directoryLength == 0 || directoryLength + nameLength >= MAX_PATH) return;
     memcpy(path, directory, directoryLength);
     memcpy(path + directoryLength, packagedName, nameLength + 1);
 }
@@ -64,4 +64,10 @@ void InitPaths()
     JoinPackagedPath(paths.packagedLibrary, "windows\\zynvx7w.dll");
     JoinPackagedPath(paths.packagedService, "windows\\zynwatch.exe");
     JoinPackagedPath(paths.packagedLibrary32, "windows\\SysWOW64\\zynvx7w.dll");
+}
+
+bool PackagedPathsKnown()
+{
+    const SetupPaths &paths = g_setupPaths;
+    return paths.packagedLibrary[0] != '\0' && paths.packagedService[0] != '\0' && paths.packagedLibrary32[0] != '\0';
 }

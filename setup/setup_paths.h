@@ -22,3 +22,6 @@ void InitPaths();
 // the program's own path is unknown or the whole path does not fit, so nothing is ever taken
 // from the current directory.
 void JoinPackagedPath(char *path, const char *packagedName);
+
+// Whether every packaged file of SetupPaths has its whole path.
+bool PackagedPathsKnown();

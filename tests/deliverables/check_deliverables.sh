@@ -31,3 +31,10 @@ expect_match 'setup.exe file=1\.19\.6\.0 product=1\.19\.6\.0' "$versions" "setup
 expect_match 'zynwatch.exe file=1\.6\.0\.0 product=1\.6\.0\.0' "$versions" "zynwatch's version resource"
 expect_match 'windows\\zynvx7w.dll file=1\.5\.5\.0 product=1\.5\.5\.0' "$versions" "the 64-bit library's version resource"
 expect_match 'SysWOW64\\zynvx7w.dll file=1\.5\.5\.0 product=1\.5\.5\.0' "$versions" "the 32-bit library's version resource"
+
+# Windows 7 and Server 2008 R2 without the loader update lack the DLL-directory functions: an
+# import of one would keep the program from starting at all.
+for binary in "${binaries[@]}"; do
+    expect_no_match '(SetDefaultDllDirectories|AddDllDirectory|RemoveDllDirectory|SetDllDirectory)' \
+        "$($objdump -p "$binary" | sed -n '/^\s*DLL Name:/,/^$/p')" "$(basename "$binary") imports no DLL-directory function"
+done

@@ -17,6 +17,14 @@ fail() {
     SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1))
 }
 
+# A wait that ran out ends the scenario at once, naming the scenario's line that waited: every later
+# step would only wait out its own limit. The prefix log follows from scenario_end.
+wait_failed() { # message
+    echo "FAIL $(basename "${BASH_SOURCE[-1]}"):${BASH_LINENO[-2]}: $1" >&2
+    SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1))
+    exit 1
+}
+
 expect_eq() { # expected actual message
     [ "$1" == "$2" ] || { echo "FAIL $(scenario_where): $3" >&2; printf '  expected: %q\n  actual:   %q\n' "$1" "$2" >&2; SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1)); }
 }
@@ -94,7 +102,7 @@ tmux_wait_for() { # session regex [seconds]
     while ! tmux_screen "$session" | grep -Eq -- "$pattern"; do
         sleep 0.2
         waited=$((waited + 1))
-        [ $waited -ge $((limit * 5)) ] && { fail "timed out waiting for /$pattern/"; tmux_screen "$session" >&2; return 1; }
+        [ $waited -ge $((limit * 5)) ] && { tmux_screen "$session" >&2; wait_failed "timed out waiting for /$pattern/ on the screen above"; }
     done
     return 0
 }

@@ -43,8 +43,7 @@ wait_for_state() { # state seconds
         [[ "$(zyntest service-status ZynAsrService)" =~ ^state=$1\  ]] && return 0
         sleep 0.1
     done
-    fail "ZynAsrService did not reach state $1: $(zyntest service-status ZynAsrService)"
-    return 1
+    wait_failed "ZynAsrService did not reach state $1: $(zyntest service-status ZynAsrService)"
 }
 
 wait_for_requests() { # count seconds
@@ -53,8 +52,7 @@ wait_for_requests() { # count seconds
         [ "$(zyntest bmc-log | wc -l)" -ge "$1" ] && return 0
         sleep 0.1
     done
-    fail "the BMC did not receive $1 requests"
-    return 1
+    wait_failed "the BMC did not receive $1 requests: $(zyntest bmc-log | wc -l)"
 }
 
 # The command and data bytes of each logged request ("22", "24 04 03 00 10 B8 0B").

@@ -48,7 +48,7 @@ hold_file() {
     until grep -q '^held' "$fifo.out"; do
         sleep 0.1
         waited=$((waited + 1))
-        [ $waited -ge 100 ] && { fail "$1 is not held: $(cat "$fifo.out")"; return 1; }
+        [ $waited -ge 100 ] && wait_failed "$1 is not held: $(cat "$fifo.out")"
     done
 }
 # The holders' input ends, so they close their files and exit.

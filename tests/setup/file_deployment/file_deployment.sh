@@ -34,15 +34,30 @@ expect_eq "packagedService=$(winpath "$ZYN_BUILD/bin")\\windows\\zynwatch.exe" "
     "a program started from a Unix path outside the drives finds its package under Z:"
 
 # A program path longer than the 260-character buffer counts as unknown: a trace line for each
-# packaged file, which then has no directory part.
+# packaged file, which then stays empty rather than relative to the current directory.
 DEEP="$DRIVE_C/$(printf 'd%.0s' {1..100})/$(printf 'e%.0s' {1..100})/$(printf 'f%.0s' {1..60})"
 mkdir -p "$DEEP"
 cp "$ZYN_BUILD/bin/setup_probe.exe" "$DEEP/"
 deep_paths=$(cd /tmp && WINEDEBUG=-all,warn+debugstr "$WINE64" "$DEEP/setup_probe.exe" paths 2>&1 </dev/null | tr -d '\r')
 expect_eq 3 "$(grep -c 'OutputDebugStringA "GetModuleFileName failed\\n"' <<< "$deep_paths")" "one trace line per packaged file"
-expect_eq 'packagedLibrary=windows\zynvx7w.dll
-packagedService=windows\zynwatch.exe
-packagedLibrary32=windows\SysWOW64\zynvx7w.dll' "$(grep '^packaged' <<< "$deep_paths")" "no directory part"
+expect_eq 'packagedLibrary=
+packagedService=
+packagedLibrary32=' "$(grep '^packaged' <<< "$deep_paths")" "no path at all"
+
+# A whole package in a folder too deep for some (235 characters) or all (255) of its packaged paths,
+# started from a folder holding another: refused, nothing installed from either.
+cp -r "$ZYN_PACKAGE" "$DRIVE_C/current"
+for length in 235 255; do
+    folder="$DRIVE_C/$(printf 'g%.0s' {1..100})/$(printf 'h%.0s' $(seq $((length - 105))))"
+    mkdir -p "$folder"
+    cp -r "$ZYN_PACKAGE/." "$folder/"
+    refused=$(cd "$DRIVE_C/current" && timeout 120 "$WINE64" "$folder/setup.exe" -q </dev/null | tr -d '\r'; exit "${PIPESTATUS[0]}")
+    expect_eq 2 "$?" "setup in a $length-character folder fails"
+    expect_match 'Fail: Unable to locate the package files, the setup path may be too long!' "$refused" "says why ($length)"
+    [ -e "$DRIVE_C/windows/system32/zynvx7w.dll" ] && fail "the current directory's library was installed ($length)"
+    [ -e "$DRIVE_C/windows/system32/zynwatch.exe" ] && fail "the current directory's service was installed ($length)"
+    w64 sc query imbdrv >/dev/null 2>&1 && fail "a driver was installed ($length)"
+done
 
 # Interactive, no 32-bit library yet: copied without a question.
 rm -f "$TARGET"

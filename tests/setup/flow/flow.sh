@@ -54,7 +54,7 @@ answer() { # session regex key [times]
     while [ "$(tmux_screen "$1" | grep -cE -- "$2")" -lt "${4:-1}" ]; do
         sleep 0.2
         waited=$((waited + 1))
-        [ $waited -ge 150 ] && { fail "timed out waiting for /$2/"; tmux_screen "$1" >&2; return 1; }
+        [ $waited -ge 150 ] && { tmux_screen "$1" >&2; wait_failed "timed out waiting for /$2/ on the screen above"; }
     done
     tmux_keys "$1" "$3"
 }
