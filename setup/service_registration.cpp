@@ -51,13 +51,22 @@ static bool WriteServiceDword(const ServiceDword &entry)
                           sizeof(entry.value)) == ERROR_SUCCESS;
 }
 
-int WriteServiceDescription()
+// 1 when the service key opened, else 0; *written tells whether the description was also set.
+static int WriteDescription(bool *written)
 {
+    *written = false;
     UniqueRegistryKey key;
     if (!OpenServiceKey(&key)) return 0;
-    RegSetValueExA(key.Get(), kDescriptionValue, 0, REG_SZ, reinterpret_cast<const BYTE *>(kServiceDescription),
-                   sizeof(kServiceDescription));
+    *written = RegSetValueExA(key.Get(), kDescriptionValue, 0, REG_SZ,
+                              reinterpret_cast<const BYTE *>(kServiceDescription),
+                              sizeof(kServiceDescription)) == ERROR_SUCCESS;
     return 1;
+}
+
+int WriteServiceDescription()
+{
+    bool written;
+    return WriteDescription(&written);
 }
 
 static void ReportCreateFailure(BYTE mode)
@@ -97,7 +106,9 @@ int RegisterService(BYTE mode, const char *path)
     ConfigureServiceRecovery(service.Get());
     service.Close();
 
-    bool complete = WriteServiceDescription() == 1;
+    // A description that could not be set leaves the registration incomplete, as a value would.
+    bool complete;
+    WriteDescription(&complete);
     for (const ServiceDword &entry : kServiceDwords) {
         if (!WriteServiceDword(entry)) complete = false;
     }

@@ -1,5 +1,23 @@
 // Driver sessions: numbering, reuse, limits, and the device opened with the first and closed with the last.
+#include "import_hook.h"
 #include "library_fixture.h"
+
+// Stand-ins for the library's own imports of CreateFileA and CloseHandle.
+static DWORD g_openError;
+static HANDLE WINAPI RefuseOpen(const char *, DWORD, DWORD, SECURITY_ATTRIBUTES *, DWORD, DWORD, HANDLE)
+{
+    SetLastError(g_openError);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Keeps the handle open, so a device the library failed to forget would still answer.
+static std::vector<HANDLE> g_closeRefused;
+static BOOL WINAPI RefuseClose(HANDLE handle)
+{
+    g_closeRefused.push_back(handle);
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}
 
 class Sessions : public LibraryTest {};
 
@@ -75,4 +93,52 @@ TEST_F(Sessions, NullSessionVariableIsRefused)
 {
     EXPECT_RESULT_WITH_SENTINEL(ERROR_INVALID_PARAMETER, OpenVX7Driver(nullptr));
     EXPECT_EQ(0u, OpenSession()) << "the refused open took no slot";
+}
+
+TEST_F(Sessions, RefusedDeviceGivesItsOwnErrorAndTakesNoSlot)
+{
+    ImbSimCounters before = bmc_.ReadCounters();
+    {
+        ImportHook refuse(GetModuleHandleA("zynvx7w.dll"), "kernel32.dll", "CreateFileA",
+                          reinterpret_cast<void *>(&RefuseOpen));
+        ASSERT_TRUE(refuse.Installed());
+        // Only a missing device (2) becomes 55; its neighbour 3 and the rest pass through.
+        for (DWORD error : {ERROR_ACCESS_DENIED, ERROR_SHARING_VIOLATION, ERROR_PATH_NOT_FOUND}) {
+            g_openError = error;
+            DWORD untouched = 0xCAFE;
+            EXPECT_RESULT_WITH_SENTINEL(error, OpenVX7Driver(&untouched));
+            EXPECT_EQ(0xCAFEu, untouched) << error;
+        }
+    }
+    EXPECT_RESULT_WITH_SENTINEL(ERROR_INVALID_HANDLE, CloseVX7Driver(0)) << "no slot was taken";
+    EXPECT_EQ(before.opens, bmc_.ReadCounters().opens);
+    EXPECT_EQ(0u, OpenSession()) << "the next open tries the device again";
+    EXPECT_EQ(before.opens + 1, bmc_.ReadCounters().opens);
+}
+
+TEST_F(Sessions, FailedLastCloseGivesItsErrorReleasesTheSessionAndForgetsTheDevice)
+{
+    OpenSession();
+    OpenSession();
+    g_closeRefused.clear();
+    {
+        ImportHook refuse(GetModuleHandleA("zynvx7w.dll"), "kernel32.dll", "CloseHandle",
+                          reinterpret_cast<void *>(&RefuseClose));
+        ASSERT_TRUE(refuse.Installed());
+        EXPECT_EQ(0u, CloseVX7Driver(0));
+        EXPECT_TRUE(g_closeRefused.empty()) << "another session is still open";
+        EXPECT_RESULT_WITH_SENTINEL(ERROR_GEN_FAILURE, CloseVX7Driver(1));
+    }
+    ASSERT_EQ(1u, g_closeRefused.size());
+    EXPECT_RESULT_WITH_SENTINEL(ERROR_INVALID_HANDLE, CloseVX7Driver(1)) << "the session was released";
+    // The handle is still open, yet a request without a session does not travel over it.
+    BYTE data[64], length = sizeof(data), code = 0xEE;
+    EXPECT_RESULT_WITH_SENTINEL(ERROR_INVALID_HANDLE, GetDeviceId(data, &length, &code));
+    EXPECT_EQ(0u, bmc_.LoggedCount());
+    ImbSimCounters before = bmc_.ReadCounters();
+    EXPECT_EQ(0u, OpenSession());
+    EXPECT_EQ(before.opens + 1, bmc_.ReadCounters().opens) << "the next open opens the device afresh";
+    EXPECT_EQ(0u, GetDeviceId(data, &length, &code));
+    EXPECT_EQ(0u, CloseVX7Driver(0));
+    EXPECT_TRUE(CloseHandle(g_closeRefused[0]));
 }

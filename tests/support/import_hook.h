@@ -8,8 +8,13 @@
 class ImportHook {
 public:
     ImportHook(const char *dll, const char *function, void *replacement)
+        : ImportHook(GetModuleHandleA(nullptr), dll, function, replacement)
     {
-        slot_ = FindSlot(dll, function);
+    }
+    // The same in the imports of another loaded module, such as the library under test.
+    ImportHook(HMODULE module, const char *dll, const char *function, void *replacement)
+    {
+        if (module != nullptr) slot_ = FindSlot(module, dll, function);
         if (slot_ == nullptr) return;
         original_ = reinterpret_cast<void *>(*slot_);
         Write(reinterpret_cast<ULONG_PTR>(replacement));
@@ -25,9 +30,9 @@ public:
     void *Original() const { return original_; }
 
 private:
-    static ULONG_PTR *FindSlot(const char *dll, const char *function)
+    static ULONG_PTR *FindSlot(HMODULE module, const char *dll, const char *function)
     {
-        BYTE *base = reinterpret_cast<BYTE *>(GetModuleHandleA(nullptr));
+        BYTE *base = reinterpret_cast<BYTE *>(module);
         auto *dos = reinterpret_cast<IMAGE_DOS_HEADER *>(base);
         auto *nt = reinterpret_cast<IMAGE_NT_HEADERS *>(base + dos->e_lfanew);
         const IMAGE_DATA_DIRECTORY &imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];

@@ -1,6 +1,7 @@
 // Removal of the driver's device nodes, registry trees and files. Runs in the shared test bed prefix,
 // on nodes the tests register themselves (the simulated driver there is a plain service of another name).
 #include <windows.h>
+#include <cfgmgr32.h>
 
 #include <algorithm>
 
@@ -94,6 +95,65 @@ TEST_F(DriverRemoval, HardPropertyReadErrorEndsTheWalkAndLeavesTheRegistryAlone)
     EXPECT_EQ(1, RemoveDriver());
     EXPECT_EQ(std::vector<std::string>{"GetDeviceRegistryProperty FAILURE: (0x0000001f)\n"}, trace.Lines());
     EXPECT_EQ(3, CountSubkeys(kServiceKey));
+}
+
+// The removals the program attempted: the function ("REMOVE" for DIF_REMOVE, "RemoveDevice") and the node.
+static std::vector<std::string> g_removals;
+
+static std::string Instance(HDEVINFO set, SP_DEVINFO_DATA *device)
+{
+    char instance[MAX_DEVICE_ID_LEN] = "";
+    SetupDiGetDeviceInstanceIdA(set, device, instance, sizeof(instance), nullptr);
+    return instance;
+}
+
+static BOOL WINAPI RefuseClassInstaller(DI_FUNCTION function, HDEVINFO set, SP_DEVINFO_DATA *device)
+{
+    g_removals.push_back((function == DIF_REMOVE ? "REMOVE " : "other ") + Instance(set, device));
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+static BOOL WINAPI RefuseRemoveDevice(HDEVINFO set, SP_DEVINFO_DATA *device)
+{
+    g_removals.push_back("RemoveDevice " + Instance(set, device));
+    SetLastError(ERROR_GEN_FAILURE);
+    return FALSE;
+}
+
+TEST_F(DriverRemoval, RefusedClassInstallerStillRemovesTheDeviceAndItCounts)
+{
+    std::string node = nodes_.AddRootNode(IdList({"*ZYN7310"}));
+    ASSERT_NE("", node);
+    g_removals.clear();
+    {
+        ImportHook refuse("setupapi.dll", "SetupDiCallClassInstaller", reinterpret_cast<void *>(RefuseClassInstaller));
+        ASSERT_TRUE(refuse.Installed());
+        TraceCapture trace;
+        EXPECT_EQ(0, RemoveDriver());
+        EXPECT_EQ(std::vector<std::string>{"CallClassInstaller(REMOVE) FAILURE: (0x00000005)\n"}, trace.Lines());
+    }
+    EXPECT_EQ(std::vector<std::string>{"REMOVE " + node}, g_removals);
+    EXPECT_FALSE(NodePresent(node)) << "SetupDiRemoveDevice took it";
+
+    // Both refused: both traced in order, the node stays, yet it counts and the trees go.
+    node = nodes_.AddRootNode(IdList({"*ZYN7310"}));
+    ASSERT_NE("", node);
+    ASSERT_TRUE(CreateKeyTree(kServiceKey));
+    g_removals.clear();
+    {
+        ImportHook refuse("setupapi.dll", "SetupDiCallClassInstaller", reinterpret_cast<void *>(RefuseClassInstaller));
+        ImportHook refuseRemove("setupapi.dll", "SetupDiRemoveDevice", reinterpret_cast<void *>(RefuseRemoveDevice));
+        ASSERT_TRUE(refuse.Installed() && refuseRemove.Installed());
+        TraceCapture trace;
+        EXPECT_EQ(0, RemoveDriver());
+        EXPECT_EQ((std::vector<std::string>{"CallClassInstaller(REMOVE) FAILURE: (0x00000005)\n",
+                                            "CallRemoveDevice(remove) FAILURE: (0x0000001f)\n"}),
+                  trace.Lines());
+    }
+    EXPECT_EQ((std::vector<std::string>{"REMOVE " + node, "RemoveDevice " + node}), g_removals);
+    EXPECT_TRUE(NodePresent(node));
+    EXPECT_FALSE(KeyExists(kServiceKey));
 }
 
 // DeleteRegistryTree under a key of the tests' own.

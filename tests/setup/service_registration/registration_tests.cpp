@@ -201,6 +201,62 @@ TEST_F(Registration, DescriptionNeedsTheServiceKey)
     EXPECT_EQ(1, WriteServiceDescription());
 }
 
+// Refuses to set the one value named g_refusedValue; every other value is set.
+static const char *g_refusedValue;
+
+static LONG WINAPI RefuseOneValue(HKEY key, const char *name, DWORD reserved, DWORD type, const BYTE *data,
+                                  DWORD size)
+{
+    if (name != nullptr && strcmp(name, g_refusedValue) == 0) return ERROR_ACCESS_DENIED;
+    return g_setValue(key, name, reserved, type, data, size);
+}
+
+TEST_F(Registration, AValueThatCannotBeWrittenMakesItIncompleteAndTheOthersAreStillWritten)
+{
+    const char path[] = "C:\\windows\\system32\\zynwatch.exe";
+    const char *const names[] = {kDescriptionValue, kPreTimeoutActionValue, kTimeoutActionValue,
+                                 kTimeoutValueValue, kPreTimeoutIntervalValue, kHeartbeatIntervalValue};
+    for (const char *refused : {kDescriptionValue, kTimeoutValueValue}) {
+        int result = -1;
+        std::string printed;
+        {
+            ImportHook refuse("advapi32.dll", "RegSetValueExA", reinterpret_cast<void *>(&RefuseOneValue));
+            ASSERT_TRUE(refuse.Installed());
+            g_setValue = reinterpret_cast<decltype(&RegSetValueExA)>(refuse.Original());
+            g_refusedValue = refused;
+            printed = Printed([&] { result = RegisterService(MODE_INTERACTIVE, path); });
+        }
+        EXPECT_EQ(1, result) << refused;
+        EXPECT_EQ("DuraRavuviZerovod Service installed.\n", printed) << "nothing is printed for a value";
+        std::vector<RegistryValue> values = ServiceKeyValues();
+        for (const char *name : names) EXPECT_EQ(strcmp(name, refused) != 0, Find(values, name) != nullptr) << name;
+        EXPECT_EQ(0, RemoveService(MODE_SILENT));
+        ASSERT_TRUE(GoneWithin(5000));
+    }
+}
+
+// Another service already shows the display name, which the SCM gives to one service only.
+TEST_F(Registration, AFailedCreationIsReportedUnlessSilentAndWritesNothing)
+{
+    SC_HANDLE twin = CreateServiceA(manager_, "ZynTestTwin", kServiceDisplayName, SERVICE_ALL_ACCESS,
+                                    SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                    "C:\\windows\\system32\\zyntwin.exe", nullptr, nullptr, nullptr, nullptr, nullptr);
+    ASSERT_NE(nullptr, twin);
+    const char path[] = "C:\\windows\\system32\\zynwatch.exe";
+    int quiet = -1, silent = -1;
+    std::string printed = Printed([&] { quiet = RegisterService(MODE_QUIET, path); });
+    std::string printedSilent = Printed([&] { silent = RegisterService(MODE_SILENT, path); });
+    EXPECT_TRUE(DeleteService(twin));
+    CloseServiceHandle(twin);
+
+    EXPECT_EQ("Create ASR Service failed - " + ErrorText(ERROR_DUPLICATE_SERVICE_NAME) + "\n", printed);
+    EXPECT_EQ(1, quiet);
+    EXPECT_EQ("", printedSilent);
+    EXPECT_EQ(1, silent);
+    EXPECT_FALSE(Exists());
+    EXPECT_TRUE(ServiceKeyValues().empty());
+}
+
 static SC_HANDLE WINAPI RefuseManager(const char *, const char *, DWORD)
 {
     SetLastError(ERROR_ACCESS_DENIED);

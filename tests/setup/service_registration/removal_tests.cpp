@@ -1,6 +1,7 @@
 // Removing the service: stopping it with a dot per second of stop-pending, then deleting it.
 #include <regex>
 
+#include "import_hook.h"
 #include "service_event_source.h"
 #include "service_fixture.h"
 
@@ -41,6 +42,30 @@ TEST_F(Removal, AnAbsentServiceCannotBeOpened)
     EXPECT_EQ(1, result);
     EXPECT_EQ("", Printed([&] { result = RemoveService(MODE_SILENT); }));
     EXPECT_EQ(1, result);
+}
+
+static BOOL WINAPI RefuseDeletion(SC_HANDLE)
+{
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+TEST_F(Removal, AFailedDeletionIsReportedUnlessSilentAndStillCountsAsRemoved)
+{
+    RegisterStandIn("0", false);
+    int interactive = -1, silent = -1;
+    std::string printed, printedSilent;
+    {
+        ImportHook refuse("advapi32.dll", "DeleteService", reinterpret_cast<void *>(&RefuseDeletion));
+        ASSERT_TRUE(refuse.Installed());
+        printed = Printed([&] { interactive = RemoveService(MODE_INTERACTIVE); });
+        printedSilent = Printed([&] { silent = RemoveService(MODE_SILENT); });
+    }
+    EXPECT_EQ("Remove ASR Service failed - " + ErrorText(ERROR_ACCESS_DENIED) + "\n", printed);
+    EXPECT_EQ(0, interactive);
+    EXPECT_EQ("", printedSilent);
+    EXPECT_EQ(0, silent);
+    EXPECT_TRUE(Exists());
 }
 
 TEST_F(Removal, SilentRemovalStopsAndDeletesWithoutAWord)
