@@ -38,3 +38,17 @@ for binary in "${binaries[@]}"; do
     expect_no_match '(SetDefaultDllDirectories|AddDllDirectory|RemoveDllDirectory|SetDllDirectory)' \
         "$($objdump -p "$binary" | sed -n '/^\s*DLL Name:/,/^$/p')" "$(basename "$binary") imports no DLL-directory function"
 done
+
+# The manifests as the loader finds them: exactly one in each program (no toolchain default beside
+# it), the execution level, and every Windows from 7 and Server 2008 R2 on.
+supported_os='{1f676c76-80e1-4239-95bb-83d0f6d0da78} {35138b9a-5d96-4fbd-8e2d-a2440225f93a} {4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38} {8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a} '
+for entry in setup.exe:requireAdministrator windows/zynwatch.exe:asInvoker; do
+    program=${entry%%:*}
+    manifest=$(w64 "$ZYN_BUILD/bin/version_probe.exe" -manifest "$(winpath "$package/$program")" | tr -d '\r')
+    expect_match 'manifests=1$' "$(head -n 1 <<<"$manifest")" "$program carries one manifest"
+    expect_eq "level=\"${entry#*:}\" uiAccess=\"false\"" \
+        "$(grep -o '<requestedExecutionLevel [^/>]*' <<<"$manifest" | sed 's/^<requestedExecutionLevel //; s/ *$//')" \
+        "$program's execution level"
+    expect_eq "$supported_os" "$(grep -o 'supportedOS Id="{[^}]*}"' <<<"$manifest" | sed 's/^supportedOS Id="//; s/"$//' | sort | tr '\n' ' ')" \
+        "$program's supported systems"
+done

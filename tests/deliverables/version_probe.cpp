@@ -1,8 +1,12 @@
-// Prints the fixed version fields of each file as GetFileVersionInfoA reads them.
+// Prints the fixed version fields of each file as GetFileVersionInfoA reads them; with -manifest,
+// how many manifest resources each file carries and the text of the one the loader reads.
 #include <windows.h>
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include "guards.h"
 
 static void PrintVersion(const char *path)
 {
@@ -22,8 +26,37 @@ static void PrintVersion(const char *path)
            LOWORD(info->dwProductVersionLS));
 }
 
+static BOOL CALLBACK CountLanguage(HMODULE, LPCSTR, LPCSTR, WORD, LONG_PTR count)
+{
+    ++*reinterpret_cast<int *>(count);
+    return TRUE;
+}
+
+static BOOL CALLBACK CountManifest(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR count)
+{
+    EnumResourceLanguagesA(module, type, name, CountLanguage, count);
+    return TRUE;
+}
+
+static void PrintManifest(const char *path)
+{
+    UniqueModule module(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE | LOAD_LIBRARY_AS_IMAGE_RESOURCE));
+    if (!module.Valid()) {
+        printf("%s manifests=none error=%lu\n", path, GetLastError());
+        return;
+    }
+    int count = 0;
+    EnumResourceNamesA(module.Get(), RT_MANIFEST, CountManifest, reinterpret_cast<LONG_PTR>(&count));
+    printf("%s manifests=%d\n", path, count);
+    HRSRC resource = FindResourceA(module.Get(), CREATEPROCESS_MANIFEST_RESOURCE_ID, RT_MANIFEST);
+    HGLOBAL text = resource ? LoadResource(module.Get(), resource) : nullptr;
+    if (text) fwrite(LockResource(text), 1, SizeofResource(module.Get(), resource), stdout);
+    printf("\n");
+}
+
 int main(int argc, char **argv)
 {
-    for (int i = 1; i < argc; ++i) PrintVersion(argv[i]);
+    bool manifests = argc > 1 && strcmp(argv[1], "-manifest") == 0;
+    for (int i = manifests ? 2 : 1; i < argc; ++i) manifests ? PrintManifest(argv[i]) : PrintVersion(argv[i]);
     return 0;
 }
