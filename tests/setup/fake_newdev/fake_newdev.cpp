@@ -3,6 +3,7 @@
 // reports success and no restart whatever happens:
 //   fail=<error>   FALSE with that last error, nothing installed
 //   reboot         TRUE and a restart requested, nothing installed
+//   then-<answer>  TRUE on the process's first call (nothing installed, no restart), then as <answer>
 // (unset: FALSE with ERROR_CALL_NOT_IMPLEMENTED). When ZYN_FAKE_NEWDEV_LOG names a file, the load
 // and every call with its arguments are appended to it, one line each.
 #include <windows.h>
@@ -41,13 +42,22 @@ extern "C" BOOL WINAPI UpdateDriverForPlugAndPlayDevicesA(HWND window, const cha
     Record(line);
     char behaviour[64] = "";
     GetEnvironmentVariableA("ZYN_FAKE_NEWDEV", behaviour, sizeof(behaviour));
-    if (strcmp(behaviour, "reboot") == 0) {
+    static int calls = 0;
+    const char *answer = behaviour;
+    if (strncmp(behaviour, "then-", 5) == 0) {
+        if (++calls == 1) {
+            SetLastError(ERROR_SUCCESS);
+            return TRUE;
+        }
+        answer = behaviour + 5;
+    }
+    if (strcmp(answer, "reboot") == 0) {
         if (rebootRequired) *rebootRequired = TRUE;
         SetLastError(ERROR_SUCCESS);
         return TRUE;
     }
-    if (strncmp(behaviour, "fail=", 5) == 0) {
-        SetLastError(static_cast<DWORD>(strtoul(behaviour + 5, nullptr, 0)));
+    if (strncmp(answer, "fail=", 5) == 0) {
+        SetLastError(static_cast<DWORD>(strtoul(answer + 5, nullptr, 0)));
         return FALSE;
     }
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);

@@ -1,7 +1,8 @@
 # Installer faults that come with the package or the driver installation, on one machine: an INF that
-# is missing or has no Manufacturer section, a driver installation that fails (new device and
-# update), a package without the 32-bit library. Each case ends with the flow's exit code and leaves
-# only what the flow defines; the comment above each case lists it.
+# is missing or has no Manufacturer section, a driver installation that fails (new device, the
+# update's first and second attempt) or asks for a restart (update and new device), a package without
+# the 32-bit library. Each case ends with the flow's exit code and leaves only what the flow defines;
+# the comment above each case lists it.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$ZYN_SOURCE/tests/setup/flow/flow.sh"
 source "$ZYN_SOURCE/tests/setup/faults/faults.sh"
@@ -30,7 +31,7 @@ mv "$INF.away" "$INF"
 
 # The driver installation fails on a new node: the node goes again. The new-device branch prints and
 # waits for a key in every mode; no AutoReboot question follows a failure. Leaves nothing.
-newdev_fails 5
+newdev_answers fail=5
 run_setup -n
 expect_eq $'Installing driver...\nFailed to install driver!\nPress any key to continue...' "$OUT" "-n, driver installation fails"
 expect_eq 2 "$CODE" "-n, driver installation fails"
@@ -76,11 +77,55 @@ mv "$INF.good" "$INF"
 
 # The driver update fails: its first attempt ends with 2 without a message of its own.
 # Leaves the installation as it was.
-newdev_fails 0xE000020B
+newdev_answers fail=0xE000020B
 run_setup -q
 expect_eq "$BANNER"$'\n'"$TERMINATED" "$OUT" "-q, driver update fails"
 expect_eq 2 "$CODE" "-q, driver update fails"
 expect_machine "$INSTALLED" "driver update fails"
+
+# The first driver update succeeds and the second fails: reported with -q and, without an installed
+# library, at the keyboard; 2. Leaves the installation as it was, without the library taken away.
+newdev_answers then-fail=0xE000020B
+run_setup -q
+expect_eq "$BANNER"$'\nFound existing device...\nReady to overwrite...\nFail: Unable to update current driver!\n'"$TERMINATED" \
+    "$OUT" "-q, second driver update fails"
+expect_eq 2 "$CODE" "-q, second driver update fails"
+rm "$LIBRARY"
+tmux_start second "ZYN_FAKE_NEWDEV=$ZYN_FAKE_NEWDEV $SETUP_IN_TERMINAL_PREFIX"
+answer second 'Press any key to exit \.\.\.$' x
+tmux_wait_for second '\[exit' 120
+expect_eq "$BANNER
+Found existing device...
+Fail: Unable to update current driver!
+$TERMINATED
+Press any key to exit ...
+[exit 2]" "$(terminal_text second)" "interactive without a library, second driver update fails"
+expect_machine "${INSTALLED/library=packaged/library=absent}" "second driver update fails"
+
+# Windows asks for a restart (the stand-in installs nothing and asks): the update ends with 1 and the
+# restart notice, with -q and after "n" at the overwrite question. Leaves the installation with both
+# libraries.
+newdev_answers reboot
+run_setup -q
+expect_eq "Install 32bit library C:\\windows\\SysWOW64\\zynvx7w.dll successfully!
+$SERVICE_EXISTS
+$RESTART_NOTICE" "$(tail -n 5 <<< "$OUT")" "-q, update asks for a restart: the end of the update, then the notice"
+expect_eq 1 "$CODE" "-q, update asks for a restart"
+tmux_start restart "ZYN_FAKE_NEWDEV=$ZYN_FAKE_NEWDEV $SETUP_IN_TERMINAL_PREFIX"
+answer restart 'overwrite the existing file\? \[y/n\]$' n
+answer restart "$AUTO_REBOOT_PROMPT" n
+tmux_wait_for restart '\[exit' 120
+expect_eq "$BANNER
+Found existing device...
+Setup has found the same version of zynvx7w.dll file on your system.
+Would you like to overwrite the existing file? [y/n]
+$SERVICE_EXISTS
+$AUTO_REBOOT_QUESTION
+Current state: Disable
+$AUTO_REBOOT_PROMPT$RESTART_NOTICE
+[exit 1]" "$(terminal_text restart)" "interactive, update asks for a restart, n"
+INSTALLED=${INSTALLED/library32=absent/library32=packaged}
+expect_machine "$INSTALLED" "update asks for a restart"
 newdev_restored
 
 # The uninstallation reads no INF, so a damaged package still takes everything off: 1.
@@ -90,3 +135,18 @@ mv "$INF" "$INF.away"
 run_setup -u -q
 expect_eq 1 "$CODE" "-u -q without the INF"
 expect_machine "${CLEAN/driver=absent/driver=packaged}" "-u -q without the INF"
+
+# A new device whose installation asks for a restart: the BMC check counts the driver that is not
+# running yet as available, and the installation ends with 1 and the restart notice. Leaves the
+# installation with a node that has no driver yet.
+mv "$INF.away" "$INF"
+newdev_answers reboot
+run_setup -q
+expect_eq "Detect BMC device ...Available!
+Install 32bit library C:\\windows\\SysWOW64\\zynvx7w.dll successfully!
+$DISPLAY_NAME installed.
+$RESTART_NOTICE" "$(tail -n 6 <<< "$OUT")" "-q, new device asks for a restart: the end of the installation, then the notice"
+expect_eq 1 "$CODE" "-q, new device asks for a restart"
+expect_machine "library=packaged library32=packaged program=packaged driver=packaged nodes=1 instances=1 imbdrv=absent acpi=absent service=registered autoreboot=2" \
+    "new device asks for a restart"
+newdev_restored

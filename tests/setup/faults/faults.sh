@@ -60,13 +60,13 @@ release_files() {
     HOLDERS=() HOLDER_INPUTS=()
 }
 
-# The driver installation fails with the given error: setup.exe alone is given the stand-in newdev.dll,
-# in place of Wine's own, which is put back afterwards.
-newdev_fails() {
-    cp "$SYSTEM32/newdev.dll" "$WINEPREFIX/newdev.dll.wine"
+# The driver installation answers as the stand-in newdev.dll's behaviour word says (fake_newdev.cpp):
+# setup.exe alone is given the stand-in, in place of Wine's own, which is put back afterwards.
+newdev_answers() {
+    [ -e "$WINEPREFIX/newdev.dll.wine" ] || cp "$SYSTEM32/newdev.dll" "$WINEPREFIX/newdev.dll.wine"
     cp "$ZYN_BUILD/bin/fake_newdev/newdev.dll" "$SYSTEM32/newdev.dll"
     w64 reg add "$NEWDEV_OVERRIDE_KEY" /v newdev /d native /f >/dev/null
-    export ZYN_FAKE_NEWDEV="fail=$1"
+    export ZYN_FAKE_NEWDEV="$1"
 }
 newdev_restored() {
     w64 reg delete "$NEWDEV_OVERRIDE_KEY" /f >/dev/null

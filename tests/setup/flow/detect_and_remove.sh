@@ -71,6 +71,10 @@ Get DeviceID Raw data:\t20 81 01 23 02 bf 4c 1c 00 10 73
  ManufacturerID: \t7244 
 Success to access BMC Device.
 Press any key to exit ...' "$OUT" "the BMC's identity"
+BMC_IDENTITY=$OUT
+run_setup -h -q
+expect_eq "$(head -n -1 <<< "$BMC_IDENTITY")" "$OUT" "-h -q: the same without the key wait"
+expect_eq 0 "$CODE" "-h -q"
 
 zyntest bmc-identity 20 01 02 09 51 bf 57 01 00 01 00
 run_setup -h

@@ -23,6 +23,8 @@ Copyright (C) 2007-2026 Zynvarra Systems. All rights reserved.
 RESTART_NOTICE='
 You need to restart your computer before the changes
 your made to this device will take affect.'
+# Wine's text for error 1073; Windows says "The specified service already exists."
+SERVICE_EXISTS='ASR Service Exist - Service exists. (0x431)'
 # As a terminal shows it: without the blank that ends its first line.
 AUTO_REBOOT_PROMPT='<E>nable/<D>isable/<N>o:'
 AUTO_REBOOT_QUESTION='Would you like to change AutoReboot option under
@@ -54,7 +56,7 @@ answer() { # session regex key [times]
     while [ "$(tmux_screen "$1" | grep -cE -- "$2")" -lt "${4:-1}" ]; do
         sleep 0.2
         waited=$((waited + 1))
-        [ $waited -ge 150 ] && { tmux_screen "$1" >&2; wait_failed "timed out waiting for /$2/ on the screen above"; }
+        [ $waited -ge 600 ] && { tmux_screen "$1" >&2; wait_failed "timed out waiting for /$2/ on the screen above"; }
     done
     tmux_keys "$1" "$3"
 }

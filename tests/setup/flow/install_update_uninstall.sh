@@ -10,8 +10,6 @@ OLDER="$ZYN_BUILD/bin/zynvx7w_0x105/zynvx7w.dll"
 NEWER="$ZYN_BUILD/bin/zynvx7w_0x107/zynvx7w.dll"
 OVERWRITE='overwrite the existing file\? \[y/n\]$'
 OVERWRITE32='overwrite\[y/n\]\?$'
-# Wine's text for error 1073; Windows says "The specified service already exists."
-SERVICE_EXISTS='ASR Service Exist - Service exists. (0x431)'
 w64 reg add 'HKLM\System\CurrentControlSet\Control\CrashControl' /v AutoReboot /t REG_DWORD /d 2 /f >/dev/null
 
 # Interactive installation on a machine without the device: no question but AutoReboot's.
