@@ -61,6 +61,7 @@ typedef struct ImbResponsePacket {
 #define IMBSIM_SET_BYTE_COUNT 0x04u      /* report byteCount bytes whatever was written */
 #define IMBSIM_SET_DELAY 0x08u           /* answer after delayMs; longer than the packet's timeout: IMB_STATUS_TIMEOUT */
 #define IMBSIM_RANDOM 0x10u              /* each request: normal, a random completion code or a random status */
+#define IMBSIM_ONLY_COMMAND 0x20u        /* only requests with command byte `command` count; others as by default */
 
 #define IMBSIM_EVERY_REQUEST 0xFFFFFFFFu
 
@@ -74,6 +75,7 @@ typedef struct ImbSimBehaviour {
     uint32_t delayMs;
     uint32_t randomSeed;
     uint32_t skipCount; /* requests answered as by default before this behaviour starts; may be left out */
+    uint32_t command;   /* with IMBSIM_ONLY_COMMAND; may be left out */
 } ImbSimBehaviour;
 
 /* The simulated BMC's identity and capabilities. */

@@ -61,13 +61,15 @@ static void ResetSimulation(void)
 }
 
 /* The behaviour for one request, counting it off the active setting. */
-static ImbSimBehaviour TakeBehaviour(void)
+static ImbSimBehaviour TakeBehaviour(uint8_t command)
 {
     ImbSimBehaviour taken;
     KIRQL irql;
     KeAcquireSpinLock(&g_lock, &irql);
     if (g_behaviour.requestCount == 0) g_behaviour = g_defaultBehaviour;
-    if (g_behaviour.skipCount != 0) {
+    if ((g_behaviour.fields & IMBSIM_ONLY_COMMAND) && g_behaviour.command != command) {
+        taken = g_defaultBehaviour;
+    } else if (g_behaviour.skipCount != 0) {
         g_behaviour.skipCount--;
         taken = g_defaultBehaviour;
     } else {
@@ -151,7 +153,7 @@ static NTSTATUS SendMessage(IRP *irp, IO_STACK_LOCATION *stack)
         inputLength < IMB_REQUEST_HEADER_SIZE + (ULONG)packet.dataLength) {
         status = STATUS_INVALID_PARAMETER;
     } else {
-        ImbSimBehaviour behaviour = TakeBehaviour();
+        ImbSimBehaviour behaviour = TakeBehaviour(packet.command);
         status = Delay(&behaviour, &packet);
         if (NT_SUCCESS(status) && (behaviour.fields & IMBSIM_SET_STATUS)) status = (NTSTATUS)behaviour.status;
         if (NT_SUCCESS(status)) {

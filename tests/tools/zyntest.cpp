@@ -15,7 +15,7 @@ static int Usage()
 {
     fprintf(stderr,
             "zyntest bmc-reset | bmc-cold-reset | bmc-log [first] | bmc-watchdog | bmc-counters\n"
-            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every] [skip=N]\n"
+            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every] [skip=N] [command=N]\n"
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
@@ -102,6 +102,9 @@ static int BmcSet(SimulatedBmc &bmc, int argc, char **argv)
             behaviour.delayMs = value;
         } else if (key == "skip") {
             behaviour.skipCount = value;
+        } else if (key == "command") {
+            behaviour.fields |= IMBSIM_ONLY_COMMAND;
+            behaviour.command = value;
         } else if (key == "count") {
             behaviour.requestCount = strcmp(text, "every") == 0 ? IMBSIM_EVERY_REQUEST : value;
         } else {

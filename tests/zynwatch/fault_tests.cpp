@@ -23,16 +23,28 @@ const Answer kFailingAnswers[] = {
 
 class ServiceFaults : public ServiceRuntime {
 protected:
-    // Requests number first on (0 the arm, 1 the starting reset), count of them, get the answer.
-    void InjectAt(uint32_t first, uint32_t count, const Answer &answer)
+    // Requests number first on (0 the first Get), count of them, get the answer after delayMs.
+    void InjectAt(uint32_t first, uint32_t count, const Answer &answer, uint32_t delayMs = 0)
     {
         ImbSimBehaviour behaviour = {};
         behaviour.skipCount = first;
         behaviour.requestCount = count;
-        behaviour.fields = answer.fields;
+        behaviour.fields = answer.fields | (delayMs != 0 ? IMBSIM_SET_DELAY : 0);
+        behaviour.delayMs = delayMs;
         behaviour.completionCode = answer.value;
         behaviour.status = answer.value;
         ASSERT_TRUE(bmc_->SetBehaviour(behaviour));
+    }
+
+    // Waits until the service has written count event log entries since the test began.
+    bool WaitForEventLogEntries(size_t count, DWORD limitMs)
+    {
+        DWORD start = GetTickCount();
+        while (EventLogEntriesSince(logOffset_).size() < count) {
+            if (GetTickCount() - start > limitMs) return false;
+            Sleep(50);
+        }
+        return true;
     }
 
     // A stop during a wait: the control is answered at once, the stop request follows.
@@ -49,7 +61,8 @@ protected:
 };
 
 // Each request takes 4.8 s, close to the 5 s the service waits: the heartbeat comes every
-// interval plus one request, and a stop still needs only the stop request's time.
+// interval plus one request, and a stop needs only the stop request's time, plus the rest of a
+// heartbeat when it comes while one is under way.
 TEST_F(ServiceFaults, SlowBmcKeepsTheHeartbeatAndAStopEndsWithinOneRequest)
 {
     const DWORD delayMs = 4800;
@@ -57,15 +70,22 @@ TEST_F(ServiceFaults, SlowBmcKeepsTheHeartbeatAndAStopEndsWithinOneRequest)
     StatusWatcher watcher(service_);
     Start();
     ASSERT_TRUE(WaitForLogged(kStartRequests + 3, 60000)) << "the start and three heartbeats";
+    long long controlled = CounterNow();
     SERVICE_STATUS answer = {};
-    double stopMs = StopMs(&answer);  // the last heartbeat was just logged: the service waits now
+    StopMs(&answer);
     EXPECT_EQ(Describe(kStopPending), Describe(Reported(answer)));
-    EXPECT_LT(stopMs, delayMs + 1000.0) << "one request after the control";
     ExpectSeenInOrder(watcher.Stop(), {kRunning, kStopPending, kStopped});
     int64_t frequency = 0;
     std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
-    ASSERT_EQ(kStartRequests + 4, log.size());
-    EXPECT_EQ(kStop, Commands(log).back());
+    ASSERT_GE(log.size(), kStartRequests + 4);
+    std::vector<std::vector<uint8_t>> commands = Commands(log);
+    for (size_t i = kStartRequests; i + 1 < log.size(); ++i) EXPECT_EQ(kReset, commands[i]) << "request " << i;
+    EXPECT_EQ(kStop, commands.back());
+    EXPECT_LE(log.size() - 1 - FirstArrivedAfter(log, controlled), 1u)
+        << "at most the heartbeat whose wait ended as the control came";
+    const ImbSimLogEntry &stop = log.back(), &before = log[log.size() - 2];
+    double waited = CounterMs(std::max<long long>(controlled, before.completedCounter), stop.counter, frequency);
+    EXPECT_LT(waited, 1000.0) << "the stop request follows the control, or the heartbeat under way, at once";
     for (size_t i = kStartRequests + 1; i < kStartRequests + 3; ++i) {
         double latency = CounterMs(log[i - 1].counter, log[i - 1].completedCounter, frequency);
         double period = CounterMs(log[i - 1].counter, log[i].counter, frequency);
@@ -83,11 +103,12 @@ TEST_F(ServiceFaults, DriverGoneFailsHeartbeatsWithOneWarningAndAFreshBmcIsRearm
     Start();
     ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
     ASSERT_TRUE(ControlSimulatedDriver(false));
-    Sleep(3500);  // three heartbeats find no device
+    ASSERT_TRUE(WaitForEventLogEntries(1, 15000)) << "the first heartbeat that found no device";
+    Sleep(2500);  // more heartbeats find no device
     EXPECT_TRUE(Running());
     ASSERT_TRUE(ControlSimulatedDriver(true));
     bmc_.reset(new SimulatedBmc());
-    ASSERT_TRUE(WaitForLogged(3, 5000)) << "the refused reset, the arm and its reset";
+    ASSERT_TRUE(WaitForLogged(3, 15000)) << "the refused reset, the arm and its reset";
     EXPECT_TRUE(Running());
     ImbSimWatchdogState watchdog = bmc_->ReadWatchdog();
     EXPECT_EQ(1, watchdog.running) << "armed again and counting down";
@@ -199,7 +220,7 @@ TEST_F(ServiceFaults, AFailedStopRequestIsRetriedAndAStopThatNeverSucceedsIsNoCl
                             {std::to_string(commands.size()), "completion code 0xC0", "power cycle", "300"}),
                       Describe(entries[0]));
         }
-        Sleep(100);  // let the process end before the next start
+        WaitForServiceProcessEnd();
     }
 }
 
@@ -213,7 +234,9 @@ TEST_F(ServiceFaults, FailingAnswerAtTheArmOrTheStartingResetIsAStartFailure)
         for (uint32_t which = 0; which < 2; ++which) {
             SCOPED_TRACE(std::string(answer.name) + (which == 0 ? " at the arm" : " at the starting reset"));
             ASSERT_TRUE(bmc_->Reset());
-            InjectAt(positions[which], 1, answer);
+            // Wine's StartService fails with 1053 and ends the service when the start has failed
+            // before the SCM looked at its state; a late answer lets it see the service running.
+            InjectAt(positions[which], 1, answer, 1000);
             long long offset = DebugLogSize();
             Start();
             EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
@@ -224,7 +247,7 @@ TEST_F(ServiceFaults, FailingAnswerAtTheArmOrTheStartingResetIsAStartFailure)
             std::vector<std::string> strings = EventLogStringsSince(offset);
             ASSERT_EQ(2u, strings.size()) << "one entry with two strings";
             EXPECT_EQ("The service cann't be started since failed to launch device or driver!", strings[1]);
-            Sleep(100);  // let the process end before the next start
+            WaitForServiceProcessEnd();
         }
     }
 }
@@ -262,7 +285,7 @@ TEST_F(ServiceFaults, FailingHeartbeatsAreReportedOnceAndTheirEndWithTheirCount)
         EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {cause}),
                                             Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {"3"})}),
                   Described(EventLogEntriesSince(offset)));
-        Sleep(100);
+        WaitForServiceProcessEnd();
     }
 }
 
@@ -281,6 +304,6 @@ TEST_F(ServiceFaults, GetWatchdogTimerUnansweredChangesNothing)
         std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
         EXPECT_EQ(kStartInstalled, std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + kStartRequests));
         EXPECT_EQ(std::vector<std::string>{}, Described(EventLogEntriesSince(offset)));
-        Sleep(100);
+        WaitForServiceProcessEnd();
     }
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "guards.h"
 #include "service_configuration.h"
 #include "service_identity.h"
 #include "service_messages.h"
@@ -211,6 +212,17 @@ protected:
     void Start()
     {
         ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
+        SERVICE_STATUS_PROCESS status = {};
+        if (QueryServiceState(service_, &status) && status.dwProcessId != 0) {
+            process_.Reset(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+        }
+    }
+
+    // The SCM refuses to start a service whose stopped process has not ended yet.
+    void WaitForServiceProcessEnd()
+    {
+        if (process_.Valid()) EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(process_.Get(), 15000));
+        process_.Reset();
     }
 
     SERVICE_STATUS StopAndWait()
@@ -231,6 +243,26 @@ protected:
             commands.push_back(command);
         }
         return commands;
+    }
+
+    // Waits until count requests that arrived after counter (QueryPerformanceCounter's clock) are logged.
+    bool WaitForLoggedAfter(long long counter, size_t count, DWORD limitMs)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            std::vector<ImbSimLogEntry> log = bmc_->ReadLog();
+            if (log.size() - FirstArrivedAfter(log, counter) >= count) return true;
+            if (GetTickCount() - start > limitMs) return false;
+            Sleep(20);
+        }
+    }
+
+    // The index of the first logged request that arrived after counter; the log's size if none did.
+    static size_t FirstArrivedAfter(const std::vector<ImbSimLogEntry> &log, long long counter)
+    {
+        size_t i = 0;
+        while (i < log.size() && log[i].counter <= counter) ++i;
+        return i;
     }
 
     // Waits until the request log holds one more request with command bytes than it held at first.
@@ -261,6 +293,7 @@ protected:
     }
 
     std::unique_ptr<SimulatedBmc> bmc_{new SimulatedBmc()};
+    UniqueHandle process_;  // of the last start, while it may still run
     SC_HANDLE manager_ = nullptr;
     SC_HANDLE service_ = nullptr;
     long long logOffset_ = 0;

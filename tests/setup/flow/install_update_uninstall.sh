@@ -152,7 +152,7 @@ expect_watchdog_disarmed() { expect_match ' running=0 ' "$(zyntest bmc-watchdog 
 # An update whose BMC check gets no answer takes the driver off again: the running service is stopped
 # first, while it can still disarm the watchdog; it stays registered.
 start_service "update without an answer"
-zyntest bmc-set status=0xE0040007 count=1
+zyntest bmc-set status=0xE0040007 count=1 command=0x01  # Get Device ID: setup's probe, never a heartbeat
 run_setup -q
 expect_eq "$BANNER
 Found existing device...
