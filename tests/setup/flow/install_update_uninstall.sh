@@ -144,8 +144,12 @@ expect_eq 0 "$CODE" "no console: the question ends"
 # loaded without its device, so the watchdog is seen again once a device is back.
 start_service() {
     w64 sc start ZynAsrService >/dev/null
-    for _ in $(seq 50); do [[ "$(zyntest bmc-watchdog | head -n 1)" =~ \ running=1\  ]] && break; sleep 0.2; done
-    expect_match ' running=1 ' "$(zyntest bmc-watchdog | head -n 1)" "$1: the running service armed the watchdog"
+    local waited
+    for ((waited = 0; waited < 300; waited++)); do
+        [[ "$(zyntest bmc-watchdog | head -n 1)" =~ \ running=1\  ]] && return 0
+        sleep 0.2
+    done
+    wait_failed "$1: the running service did not arm the watchdog: $(zyntest bmc-watchdog | head -n 1)"
 }
 expect_watchdog_disarmed() { expect_match ' running=0 ' "$(zyntest bmc-watchdog | head -n 1)" "$1: the watchdog was disarmed"; }
 
