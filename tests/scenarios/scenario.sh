@@ -90,10 +90,12 @@ install_plain_driver() {
 debug_log() { tail -n +"${1:-1}" "$WINEPREFIX.log" | tr -d '\r'; }
 debug_log_lines() { wc -l < "$WINEPREFIX.log"; }
 
-# A real terminal: run a command in a detached tmux session, send keys, read the screen.
+# A real terminal: run a command in a detached tmux session, send keys, read the screen. The
+# terminal does not echo: a key sent before Wine's console takes the terminal over would otherwise
+# show on the screen, which a Windows console never does for a key read as an input event.
 tmux_start() { # session command...
     local session=$1; shift
-    tmux new-session -d -s "$session" -x 200 -y 50 "$*; echo \"[exit \$?]\"; sleep 600"
+    tmux new-session -d -s "$session" -x 200 -y 50 "stty -echo; $*; echo \"[exit \$?]\"; sleep 600"
 }
 tmux_keys() { local session=$1; shift; tmux send-keys -t "$session" "$@"; }
 tmux_screen() { tmux capture-pane -p -t "$1" -S -200; }
