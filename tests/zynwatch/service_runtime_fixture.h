@@ -257,6 +257,15 @@ protected:
         }
     }
 
+    // Writes HeartbeatInterval, notes the moment on the driver's clock in *written, and waits for
+    // count requests after it; the moment, not the write's wall-clock timing, is what tests judge by.
+    bool ChangeIntervalAndWait(DWORD seconds, size_t count, long long *written)
+    {
+        SetHeartbeatInterval(seconds);
+        *written = CounterNow();
+        return WaitForLoggedAfter(*written, count, 15000);
+    }
+
     // The index of the first logged request that arrived after counter; the log's size if none did.
     static size_t FirstArrivedAfter(const std::vector<ImbSimLogEntry> &log, long long counter)
     {

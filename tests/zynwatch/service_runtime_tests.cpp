@@ -42,12 +42,10 @@ TEST_F(ServiceRuntime, HeartbeatsFollowTheIntervalAndAChangeTakesEffectAtTheNext
     const uint32_t last = kStartRequests - 1;  // the starting reset
     Start();
     ASSERT_TRUE(WaitForLogged(last + 4, 10000));
-    SetHeartbeatInterval(2);
-    long long twoWritten = CounterNow();
-    ASSERT_TRUE(WaitForLoggedAfter(twoWritten, 3, 15000));
-    SetHeartbeatInterval(0);
-    long long zeroWritten = CounterNow();
-    ASSERT_TRUE(WaitForLoggedAfter(zeroWritten, 3, 15000));
+    long long twoWritten = 0;
+    ASSERT_TRUE(ChangeIntervalAndWait(2, 3, &twoWritten));
+    long long zeroWritten = 0;
+    ASSERT_TRUE(ChangeIntervalAndWait(0, 3, &zeroWritten));
     StopAndWait();
     int64_t frequency = 0;
     std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
@@ -78,12 +76,10 @@ TEST_F(ServiceRuntime, AnIntervalTheTimeoutCannotOutlastIsReplacedWithOneWarning
     SetHeartbeatInterval(45);
     Start();
     ASSERT_TRUE(WaitForLogged(last + 4, 15000));
-    SetHeartbeatInterval(30);
-    long long thirtyWritten = CounterNow();
-    ASSERT_TRUE(WaitForLoggedAfter(thirtyWritten, 2, 15000)) << "the second was read after the change";
-    SetHeartbeatInterval(3);
-    long long threeWritten = CounterNow();
-    ASSERT_TRUE(WaitForLoggedAfter(threeWritten, 3, 15000));
+    long long thirtyWritten = 0;
+    ASSERT_TRUE(ChangeIntervalAndWait(30, 2, &thirtyWritten)) << "the second was read after the change";
+    long long threeWritten = 0;
+    ASSERT_TRUE(ChangeIntervalAndWait(3, 3, &threeWritten));
     StopAndWait();
     int64_t frequency = 0;
     std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
