@@ -202,7 +202,9 @@ TEST_F(ServiceFaults, AFailedStopRequestIsRetriedAndAStopThatNeverSucceedsIsNoCl
         secondRetry.checkPoint++;
         ReportedStatus stopped = kStopped;
         if (!recovers) stopped.exitCode = kStopFailureExitCode;
-        EXPECT_EQ(Describe(kStopPending), Describe(Reported(answer)));
+        // The answer is the latest report, which the service thread may have replaced by the first retry's.
+        std::string acknowledged = Describe(Reported(answer));
+        EXPECT_TRUE(acknowledged == Describe(kStopPending) || acknowledged == Describe(firstRetry)) << acknowledged;
         ExpectSeenInOrder(seen, {firstRetry, secondRetry, stopped});
         std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog(kStartRequests + 1));
         for (const std::vector<uint8_t> &c : commands) EXPECT_EQ(kStop, c);

@@ -13,7 +13,7 @@ service_value() { zyntest reg-values "$SERVICE_KEY" | grep "^$1 " ; }
 # report of a service (SetServiceStatus) appears in the prefix's log with all its fields.
 restart_session_with_service_traces() {
     wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>>"$WINEPREFIX.log"
     WINEDEBUG=-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog,warn+debugstr,trace+service "$WINE64" cmd /c exit </dev/null >/dev/null 2>>"$WINEPREFIX.log"
 }
 

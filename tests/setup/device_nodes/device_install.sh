@@ -21,7 +21,7 @@ Driver installed successfully!\n' "$(debug_strings | head -n 4)" "installation t
 expect_match '^state=4 ' "$(zyntest service-status imbdrv)" "the driver's service runs"
 [ -f "$WINEPREFIX/drive_c/windows/system32/drivers/imbdrv.sys" ] || fail "the driver file was copied"
 
-"$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
+"$ZYN_SOURCE/scripts/testbed" restart "$WINEPREFIX"
 w64 "$tests" --gtest_brief=1 --gtest_filter=RealDriver.ExistingNodeIsFoundAndUpdated || fail "update after a restart"
 w64 "$tests" --gtest_brief=1 --gtest_filter=RealDriver.RemovalTakesTheNodeAndTheDevice || fail "removal"
 rm -f "$trace"

@@ -10,7 +10,7 @@ flow_begin setup_flow_scripted_install
 # The simulated driver reads its defaults under its service key when it starts: every request then
 # ends in the driver's timeout status. Wine keeps a removed driver loaded, so the prefix restarts first.
 bmc_never_answers() {
-    "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
+    "$ZYN_SOURCE/scripts/testbed" restart "$WINEPREFIX"
     w64 reg add "HKLM\\$DRIVER_KEY" /v DriverStatus /t REG_DWORD /d 0xE0040007 /f >/dev/null
     cp "$ZYN_PACKAGE/windows/SysWOW64/zynvx7w.dll" "$LIBRARY32"
 }
@@ -50,7 +50,7 @@ $NEW_DEVICE_WITHOUT_ANSWER
 [exit 8]" "$(terminal_text new)" "interactive with a silent BMC"
 expect_taken_off "interactive with a silent BMC"
 
-"$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
+"$ZYN_SOURCE/scripts/testbed" restart "$WINEPREFIX"
 plant_read_only "$ZYN_BUILD/bin/zynvx7w_0x105/zynvx7w.dll" "$LIBRARY"
 echo "an earlier service program" > "$SERVICE_PROGRAM"
 chmod a-w "$SERVICE_PROGRAM"
