@@ -47,18 +47,17 @@ protected:
         return true;
     }
 
-    // A stop during a wait: the control is answered at once, the stop request follows.
     // Resets the BMC cold and returns where the reset stands in the log: on a loaded machine a
     // heartbeat may still come between counting from `counted` on and the reset.
     uint32_t ColdResetAt(uint32_t counted)
     {
         EXPECT_TRUE(bmc_->ColdResetBmc());
         std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog(counted));
-        uint32_t at = counted;
-        while (at - counted < commands.size() && commands[at - counted] != std::vector<uint8_t>{0x02}) ++at;
-        return at;
+        return counted + static_cast<uint32_t>(std::find(commands.begin(), commands.end(), std::vector<uint8_t>{0x02}) -
+                                               commands.begin());
     }
 
+    // A stop during a wait: the control is answered at once, the stop request follows.
     double StopMs(SERVICE_STATUS *answer)
     {
         LARGE_INTEGER start, now, frequency;

@@ -12,9 +12,7 @@ service_value() { zyntest reg-values "$SERVICE_KEY" | grep "^$1 " ; }
 # Restarts the prefix's wineserver session with Wine's service traces on, so that every status
 # report of a service (SetServiceStatus) appears in the prefix's log with all its fields.
 restart_session_with_service_traces() {
-    wineserver -k 2>/dev/null; wineserver -w 2>/dev/null
-    wineserver -p </dev/null >/dev/null 2>>"$WINEPREFIX.log"
-    WINEDEBUG=-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog,warn+debugstr,trace+service "$WINE64" cmd /c exit </dev/null >/dev/null 2>>"$WINEPREFIX.log"
+    ZYN_EXTRA_CHANNELS=trace+service "$ZYN_SOURCE/scripts/testbed" restart "$WINEPREFIX"
 }
 
 # The status reports of the ZynAsrService process logged from line $1 on, one per line as
