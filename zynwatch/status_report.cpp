@@ -26,6 +26,11 @@ static void AddLine(StatusReport *report, const char *format, ...)
     va_end(arguments);
 }
 
+void AddStatusLine(StatusReport *report, const char *text)
+{
+    AddLine(report, "%s", text);
+}
+
 static bool ServiceRuns(const ServiceFacts &service)
 {
     return service.error == 0 && service.state == kServiceStateRunning;
@@ -39,6 +44,7 @@ static bool TimerGuardsTheOs(const WatchdogReading &reading)
 
 StatusExitCode DecideStatusExitCode(const StatusFacts &facts)
 {
+    if (HealthWithheld(facts.health)) return kStatusBmcWillAct;
     if (!facts.bmc.read) return kStatusBmcUnreadable;
     bool guarded = ServiceRuns(facts.service) && TimerGuardsTheOs(facts.bmc.reading);
     return guarded ? kStatusProtected : kStatusUnprotected;
@@ -189,11 +195,13 @@ void BuildStatusReport(const StatusFacts &facts, StatusReport *report)
     report->lineCount = 0;
     AddServiceLines(facts.service, report);
     AddConfigurationLines(facts.configuration, report);
+    AddHealthLines(facts.health, report);
     if (facts.bmc.read) {
         AddReadingLines(facts.bmc.reading, report);
     } else {
         AddUnreadBmcLine(facts.bmc, report);
     }
+    AddWithheldLine(facts.health, report);
     AddVerdictLine(facts, report);
     report->exitCode = DecideStatusExitCode(facts);
 }

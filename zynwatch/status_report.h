@@ -4,6 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "health_report.h"
 #include "service_configuration_rules.h"
 #include "watchdog_messages.h"
 
@@ -41,11 +42,12 @@ struct StatusFacts {
     ServiceFacts service;
     ConfigurationFacts configuration;
     BmcFacts bmc;
+    HealthFacts health;
 };
 
-enum StatusExitCode { kStatusProtected = 0, kStatusUnprotected = 1, kStatusBmcUnreadable = 2 };
+enum StatusExitCode { kStatusProtected = 0, kStatusUnprotected = 1, kStatusBmcUnreadable = 2, kStatusBmcWillAct = 3 };
 
-const size_t kStatusMaxLines = 24;
+const size_t kStatusMaxLines = 48;
 const size_t kStatusLineSize = 160;
 
 struct StatusReport {
@@ -54,7 +56,10 @@ struct StatusReport {
     StatusExitCode exitCode;
 };
 
-// 2 when the BMC could not be read, 0 when the service and the BMC's SMS/OS timer run, else 1.
+// 3 while the service withholds its heartbeats, 2 when the BMC could not be read, 0 when the service and the BMC's SMS/OS timer run, else 1.
 StatusExitCode DecideStatusExitCode(const StatusFacts &facts);
 
 void BuildStatusReport(const StatusFacts &facts, StatusReport *report);
+
+// Appends one line, cut to kStatusLineSize.
+void AddStatusLine(StatusReport *report, const char *text);

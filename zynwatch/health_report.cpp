@@ -1,0 +1,168 @@
+#include "health_report.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "status_report.h"
+
+// Room for a long label; the report cuts each line to its own size.
+const size_t kLongLineSize = kHealthLabelSize + 2 * kStatusLineSize;
+
+static void Put32(uint8_t *bytes, uint32_t value)
+{
+    for (int i = 0; i < 4; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+static void Put64(uint8_t *bytes, uint64_t value)
+{
+    for (int i = 0; i < 8; ++i) bytes[i] = static_cast<uint8_t>(value >> (8 * i));
+}
+
+static uint32_t Get32(const uint8_t *bytes)
+{
+    uint32_t value = 0;
+    for (int i = 3; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+static uint64_t Get64(const uint8_t *bytes)
+{
+    uint64_t value = 0;
+    for (int i = 7; i >= 0; --i) value = (value << 8) | bytes[i];
+    return value;
+}
+
+size_t EncodeCheckRecord(const HealthCheckRecord &record, const char *label, uint8_t bytes[kCheckRecordSize])
+{
+    memset(bytes, 0, kCheckRecordHeader);
+    bytes[0] = record.state;
+    bytes[1] = record.everPassed ? 1 : 0;
+    bytes[2] = record.cause.kind;
+    Put32(bytes + 4, record.cause.value);
+    Put32(bytes + 8, record.cause.limit);
+    Put64(bytes + 12, record.sinceTime);
+    size_t length = strnlen(label, kHealthLabelSize - 1);
+    memcpy(bytes + kCheckRecordHeader, label, length);
+    return kCheckRecordHeader + length;
+}
+
+bool DecodeCheckRecord(const uint8_t *bytes, size_t size, HealthCheckRecord *record, char label[kHealthLabelSize])
+{
+    if (size < kCheckRecordHeader || size >= kCheckRecordSize || bytes[0] > kCheckFailed || bytes[1] > 1) return false;
+    *record = {};
+    record->state = bytes[0];
+    record->everPassed = bytes[1] != 0;
+    record->cause = {bytes[2], Get32(bytes + 4), Get32(bytes + 8)};
+    record->sinceTime = Get64(bytes + 12);
+    memcpy(label, bytes + kCheckRecordHeader, size - kCheckRecordHeader);
+    label[size - kCheckRecordHeader] = '\0';
+    return true;
+}
+
+void EncodeHeartbeatsRecord(bool withheld, uint32_t actedCheck, uint64_t since, uint8_t bytes[kHeartbeatsRecordSize])
+{
+    memset(bytes, 0, kHeartbeatsRecordSize);
+    bytes[0] = withheld ? 1 : 0;
+    Put32(bytes + 4, actedCheck);
+    Put64(bytes + 8, since);
+}
+
+bool DecodeHeartbeatsRecord(const uint8_t *bytes, size_t size, bool *withheld, uint32_t *actedCheck, uint64_t *since)
+{
+    if (size != kHeartbeatsRecordSize || bytes[0] > 1) return false;
+    *withheld = bytes[0] != 0;
+    *actedCheck = Get32(bytes + 4);
+    *since = Get64(bytes + 8);
+    return true;
+}
+
+void FormatCivilTime(const CivilTime &time, char *text, size_t size)
+{
+    snprintf(text, size, "%04u-%02u-%02u %02u:%02u:%02u", time.year, time.month, time.day, time.hour, time.minute,
+             time.second);
+}
+
+static void AddSettingsLine(const HealthSettings &settings, StatusReport *report)
+{
+    char line[kStatusLineSize];
+    snprintf(line, sizeof(line), "Health checks: every %lu s, grace %lu s, time limit %lu s, %s",
+             static_cast<unsigned long>(settings.checkInterval), static_cast<unsigned long>(settings.gracePeriod),
+             static_cast<unsigned long>(settings.commandTimeout),
+             settings.repairCommand[0] != '\0' ? "RepairCommand set" : "no RepairCommand");
+    AddStatusLine(report, line);
+}
+
+// "passed since ...", "failed since ... - cause", or why the service did not check it.
+static void DescribeCheck(const HealthFacts &facts, const HealthCheckFacts &check, char *text, size_t size)
+{
+    if (facts.source == kHealthServiceNotRunning) {
+        snprintf(text, size, "not checked - the service is not running");
+        return;
+    }
+    if (facts.source == kHealthNotPublished) {
+        snprintf(text, size, "not checked - configured after the service started; restart the service");
+        return;
+    }
+    char since[24], cause[kHealthReasonSize];
+    FormatCivilTime(check.since, since, sizeof(since));
+    DescribeHealthCause(check.record.cause, cause, sizeof(cause));
+    if (check.record.state == kCheckPassed) {
+        snprintf(text, size, "passed since %s", since);
+    } else if (check.record.state == kCheckFailed) {
+        snprintf(text, size, "failed since %s - %s%s", since, cause,
+                 check.record.everPassed ? "" : "; it never passed, so it is not acted upon");
+    } else {
+        snprintf(text, size, "not checked yet");
+    }
+}
+
+void AddHealthLines(const HealthFacts &facts, StatusReport *report)
+{
+    if (facts.checkCount == 0) return;
+    AddSettingsLine(facts.settings, report);
+    for (size_t index = 0; index < facts.checkCount && index < kHealthMaxChecks; ++index) {
+        char result[kStatusLineSize], line[kLongLineSize];
+        DescribeCheck(facts, facts.checks[index], result, sizeof(result));
+        snprintf(line, sizeof(line), "%s: %s", facts.checks[index].label, result);
+        AddStatusLine(report, line);
+    }
+}
+
+bool HealthWithheld(const HealthFacts &facts)
+{
+    return facts.checkCount != 0 && facts.source == kHealthFromService && facts.withheld;
+}
+
+// The check acted upon while it fails, else the first that fails and is acted upon; checkCount for none.
+static size_t WithheldFor(const HealthFacts &facts)
+{
+    auto failing = [&](size_t index) {
+        const HealthCheckRecord &record = facts.checks[index].record;
+        return record.state == kCheckFailed && record.everPassed;
+    };
+    if (facts.actedCheck < facts.checkCount && failing(facts.actedCheck)) return facts.actedCheck;
+    for (size_t index = 0; index < facts.checkCount; ++index) {
+        if (failing(index)) return index;
+    }
+    return facts.checkCount;
+}
+
+void AddWithheldLine(const HealthFacts &facts, StatusReport *report)
+{
+    if (!HealthWithheld(facts)) return;
+    char withheldSince[24], line[kLongLineSize];
+    FormatCivilTime(facts.withheldSince, withheldSince, sizeof(withheldSince));
+    size_t failing = WithheldFor(facts);
+    if (failing < facts.checkCount) {
+        const HealthCheckFacts &check = facts.checks[failing];
+        char since[24], cause[kHealthReasonSize];
+        FormatCivilTime(check.since, since, sizeof(since));
+        DescribeHealthCause(check.record.cause, cause, sizeof(cause));
+        snprintf(line, sizeof(line), "Heartbeats: withheld since %s - %s has failed since %s (%s); the BMC acts when "
+                 "its countdown runs out", withheldSince, check.label, since, cause);
+    } else {
+        snprintf(line, sizeof(line), "Heartbeats: withheld since %s - a health check fails; the BMC acts when its "
+                 "countdown runs out", withheldSince);
+    }
+    AddStatusLine(report, line);
+}
