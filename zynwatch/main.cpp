@@ -1,6 +1,7 @@
 // zynwatch: without arguments the service ZynAsrService; with -install or -remove it installs or
 // removes that service, with -status it reports the protection; anything else prints the usage text.
-// The exit code is 0, except for -status (0 protected, 1 not protected, 2 BMC not read).
+// The exit code is 0, except for -status (0 protected, 1 not protected, 2 BMC not read,
+// 3 heartbeats withheld).
 #include <windows.h>
 
 #include "command_line.h"

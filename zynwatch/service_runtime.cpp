@@ -1,6 +1,7 @@
 #include "service_runtime.h"
 
 #include "../common/guards.h"
+#include "health_monitor.h"
 #include "service_configuration.h"
 #include "service_event_log.h"
 #include "service_identity.h"
@@ -129,8 +130,8 @@ static void RunHeartbeats(WatchdogKeeper *keeper, HANDLE stopEvent)
 {
     for (;;) {
         uint32_t pause = NextHeartbeatPause(keeper);
-        SendHeartbeat(keeper);
-        if (WaitForSingleObject(stopEvent, HeartbeatWaitMilliseconds(pause)) == WAIT_OBJECT_0) return;
+        if (!HeartbeatsWithheld()) SendHeartbeat(keeper);
+        if (WaitForNextHeartbeat(stopEvent, HeartbeatWaitMilliseconds(pause))) return;
     }
 }
 
@@ -170,7 +171,9 @@ static void KeepWatchdog(HANDLE stopEvent, uint16_t shutdownTimeout)
 {
     WatchdogKeeper keeper;
     if (StartKeepingWatchdog(&keeper, shutdownTimeout)) {
+        StartHealthMonitor(keeper.settings);
         RunHeartbeats(&keeper, stopEvent);
+        StopHealthMonitor();
         if (ShutdownRequested()) {
             HandOverToShutdown(&keeper);
             return;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 
 #include "../common/guards.h"
+#include "health_publication.h"
 #include "service_configuration.h"
 #include "service_identity.h"
 #include "status_report.h"
@@ -71,6 +72,7 @@ int PrintServiceStatus()
     facts.service = GatherServiceFacts();
     facts.configuration = GatherConfigurationFacts();
     facts.bmc.read = ReadWatchdogTimer(&facts.bmc.reading, &facts.bmc.outcome);
+    GatherHealthFacts(facts.service.error == 0 && facts.service.state == kServiceStateRunning, &facts.health);
     StatusReport report;
     BuildStatusReport(facts, &report);
     for (size_t index = 0; index < report.lineCount; ++index) printf("%s\n", report.lines[index]);

@@ -19,7 +19,8 @@ static int Usage()
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
-            "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n");
+            "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n"
+            "        sleep SECONDS (a command that hangs)\n");
     return 2;
 }
 
@@ -252,6 +253,10 @@ int main(int argc, char **argv)
     if (strcmp(command, "reg-values") == 0 && argc == 3) return RegValues(argv[2]);
     if (strcmp(command, "reg-tree") == 0 && argc == 3) return CreateKeyTree(argv[2]) ? 0 : 1;
     if (strcmp(command, "hold") == 0 && argc == 3) return Hold(argv[2]);
+    if (strcmp(command, "sleep") == 0 && argc == 3) {
+        Sleep(strtoul(argv[2], nullptr, 10) * 1000);
+        return 0;
+    }
     if (strcmp(command, "node-add") == 0 && argc >= 3) return NodeAdd(argc - 2, argv + 2);
     if (strcmp(command, "nodes") == 0 && argc == 3) {
         for (const std::string &node : PresentNodesCarrying(argv[2])) printf("%s\n", node.c_str());

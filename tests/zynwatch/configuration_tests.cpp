@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "health_settings.h"
+#include "import_hook.h"
 #include "registry_recorder.h"
 #include "service_config_recorder.h"
 #include "service_configuration.h"
@@ -347,6 +349,69 @@ TEST_F(Configuration, HeartbeatIntervalIsReadAsStoredWithoutAnyWrite)
         EXPECT_EQ(stored, seconds);
         EXPECT_EQ(Read("HeartbeatInterval"), recorder.Calls()) << "read only, never written back";
     }
+}
+
+// The entries written in this process while the hook is in place, as "id: strings" lines.
+static Lines g_reported;
+
+static BOOL WINAPI RecordReportedEvent(HANDLE, WORD, WORD, DWORD id, PSID, WORD count, DWORD, LPCSTR *strings, LPVOID)
+{
+    std::string line = std::to_string(id & 0xFFFF) + ":";
+    for (WORD i = 0; i < count; ++i) line += std::string(" ") + strings[i];
+    g_reported.push_back(line);
+    return TRUE;
+}
+
+// Each health value on its own: a bad one is ignored with one warning that names it, its default
+// (or no check) is used, nothing is written back, and a quiet read, as -status does, warns of none.
+TEST_F(Configuration, HealthValuesOfTheWrongTypeLengthOrRangeAreIgnoredWithOneWarningEach)
+{
+    SetRaw("HealthCommand", REG_EXPAND_SZ, "%SystemRoot%\\check.cmd -q", 26);
+    std::string tooLong(2048, 'x');
+    SetRaw("RepairCommand", REG_SZ, tooLong.c_str(), 2049);
+    SetRaw("HealthFolder", REG_EXPAND_SZ, "C:\\data", 8);
+    SetRaw("HealthServices", REG_MULTI_SZ, "Spooler\0W3SVC", 13);  // no zero after the last name
+    SetDword("HealthMinAvailableMB", 0);
+    const ULONGLONG eight = 8;
+    SetRaw("HealthCommandTimeout", REG_QWORD, &eight, sizeof(eight));
+    SetRaw("HealthCheckInterval", REG_SZ, "5", 2);
+    SetDword("HealthGracePeriod", 29);
+    SetDword("HealthLastWithheld", 1);
+    static HealthSettings settings;
+    g_reported.clear();
+    {
+        ImportHook hook("advapi32.dll", "ReportEventA", reinterpret_cast<void *>(RecordReportedEvent));
+        ASSERT_TRUE(hook.Installed());
+        RegistryRecorder recorder;
+        ReadHealthSettings(&settings, false);
+        EXPECT_EQ(Lines{}, g_reported) << "a quiet read warns of nothing";
+        ReadHealthSettings(&settings, true);
+        EXPECT_EQ(0u, ReadLastWithheld());
+        EXPECT_EQ(Lines{}, recorder.Sets());
+    }
+    char expanded[MAX_PATH];
+    ExpandEnvironmentStringsA("%SystemRoot%\\check.cmd -q", expanded, sizeof(expanded));
+    EXPECT_STREQ(expanded, settings.command);
+    EXPECT_STRNE("%SystemRoot%\\check.cmd -q", settings.command);
+    EXPECT_STREQ("", settings.repairCommand);
+    EXPECT_STREQ("", settings.folder);
+    ASSERT_EQ(2u, settings.serviceCount);
+    EXPECT_STREQ("W3SVC", settings.services[1]);
+    EXPECT_EQ(0u, settings.minAvailableMB);
+    EXPECT_EQ(60u, settings.commandTimeout);
+    EXPECT_EQ(10u, settings.checkInterval);
+    EXPECT_EQ(300u, settings.gracePeriod);
+    EXPECT_EQ((Lines{"32: RepairCommand it is longer than 2047 characters",
+                     "32: HealthFolder its type is not REG_SZ",
+                     "32: HealthMinAvailableMB 0 is outside 1 to 16777216; the check is off",
+                     "32: HealthCommandTimeout it is not a REG_DWORD of 4 bytes; the default is used",
+                     "32: HealthCheckInterval it is not a REG_DWORD of 4 bytes; the default is used",
+                     "32: HealthGracePeriod 29 is outside 30 to 86400; the default is used",
+                     "32: HealthLastWithheld it is not a REG_QWORD of 8 bytes"}),
+              g_reported);
+    const ULONGLONG withheld = 0x01DB000000000000ull;
+    SetRaw("HealthLastWithheld", REG_QWORD, &withheld, sizeof(withheld));
+    EXPECT_EQ(withheld, ReadLastWithheld());
 }
 
 class ConfigurationWithoutKey : public Configuration {

@@ -2,12 +2,16 @@
 // the SCM reports them, heartbeats by the driver's clock, stop, interrogate and start failures.
 #include "service_runtime_fixture.h"
 
+#include <tlhelp32.h>
+
 #include <algorithm>
 #include <cmath>
 
 #include "guards.h"
 #include "import_hook.h"
+#include "service_status.h"
 #include "session_table.h"
+#include "status_report.h"
 #include "test_watchdog_settings.h"
 #include "watchdog.h"
 
@@ -381,16 +385,20 @@ TEST(EventMessages, TheProgramCarriesATextForEveryEntryItWrites)
     } entries[] = {{MSG_SERVICE_ERROR, 2},           {MSG_WATCHDOG_SETTINGS_LOST, 2},   {MSG_WATCHDOG_STILL_ARMED, 4},
                    {MSG_HEARTBEAT_INTERVAL_REPLACED, 3}, {MSG_HEARTBEAT_FAILED, 1},     {MSG_HEARTBEATS_RESUMED, 1},
                    {MSG_LAST_RESTART_BY_WATCHDOG, 2},    {MSG_WATCHDOG_SETTING_DIFFERS, 3}, {MSG_SHUTDOWN_PHASE, 2},
-                   {MSG_SHUTDOWN_PHASE_REFUSED, 2}};
-    const char *names[4] = {"<1>", "<2>", "<3>", "<4>"};
-    DWORD_PTR inserted[4];
-    for (int i = 0; i < 4; ++i) inserted[i] = reinterpret_cast<DWORD_PTR>(names[i]);
+                   {MSG_SHUTDOWN_PHASE_REFUSED, 2},      {MSG_HEALTH_VALUE_IGNORED, 2},     {MSG_HEALTH_CHECK_FAILED, 3},
+                   {MSG_HEALTH_CHECK_NEVER_PASSED, 2},   {MSG_HEALTH_CHECK_PASSED, 2},      {MSG_HEALTH_REPAIR_MENDED, 3},
+                   {MSG_HEARTBEATS_WITHHELD, 7},         {MSG_HEARTBEATS_RESUMED_HEALTHY, 1}, {MSG_WITHHOLDING_REFUSED, 5},
+                   {MSG_HEALTH_CHECKS_NOT_STARTED, 1}};
+    const int kMostStrings = 7;
+    const char *names[kMostStrings] = {"<1>", "<2>", "<3>", "<4>", "<5>", "<6>", "<7>"};
+    DWORD_PTR inserted[kMostStrings];
+    for (int i = 0; i < kMostStrings; ++i) inserted[i] = reinterpret_cast<DWORD_PTR>(names[i]);
     for (const Entry &entry : entries) {
         char text[2048] = {};
         DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, program, entry.id, 0,
                                       text, sizeof(text), reinterpret_cast<va_list *>(inserted));
         ASSERT_NE(0u, length) << "no text for " << std::hex << entry.id;
-        for (int i = 0; i < 4; ++i) {
+        for (int i = 0; i < kMostStrings; ++i) {
             EXPECT_EQ(i < entry.strings, strstr(text, names[i]) != nullptr)
                 << std::hex << entry.id << " and string " << std::dec << i + 1 << ": " << text;
         }
@@ -400,4 +408,237 @@ TEST(EventMessages, TheProgramCarriesATextForEveryEntryItWrites)
                    reinterpret_cast<va_list *>(inserted));
     EXPECT_STREQ("<1>\r\n<2>\r\n", error) << "entry 0 shows its two strings, one per line";
     FreeLibrary(program);
+}
+
+// The health checks as an administrator configures them, around a folder of the test's own that
+// TearDown removes with what it holds once the service is gone.
+class ServiceHealth : public ServiceRuntime {
+protected:
+    void SetUp() override
+    {
+        ServiceRuntime::SetUp();
+        RemoveFolder();
+        ASSERT_TRUE(CreateDirectoryA(kFolder, nullptr)) << GetLastError();
+        ASSERT_TRUE(CreateSessionTable()) << "-status reads the BMC";
+    }
+
+    void TearDown() override
+    {
+        ServiceRuntime::TearDown();
+        DestroySessionTable();
+        RemoveFolder();
+    }
+
+    static void RemoveFolder()
+    {
+        DeleteFileA(kMarker);
+        DeleteFileA(kBlock);
+        RemoveDirectoryA(kFolder);
+    }
+
+    // A REG_SZ, REG_EXPAND_SZ or REG_MULTI_SZ value; text holds its zeros but the last one.
+    void SetServiceText(const char *name, DWORD type, const std::string &text)
+    {
+        HKEY key;
+        ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key));
+        EXPECT_EQ(ERROR_SUCCESS, RegSetValueExA(key, name, 0, type, reinterpret_cast<const BYTE *>(text.c_str()),
+                                                static_cast<DWORD>(text.size() + 1)));
+        RegCloseKey(key);
+    }
+
+    // Waits for the count-th entry with the identifier since the test began; false after limitMs.
+    bool WaitForEntry(DWORD id, size_t count, DWORD limitMs)
+    {
+        DWORD start = GetTickCount();
+        for (;;) {
+            size_t seen = 0;
+            for (const LoggedEvent &e : EventLogEntriesSince(logOffset_)) seen += e.id == id;
+            if (seen >= count) return true;
+            if (GetTickCount() - start > limitMs) return false;
+            Sleep(50);
+        }
+    }
+
+    // "zynwatch -status" in this process: its lines and exit code.
+    static std::string Status(int *exitCode)
+    {
+        testing::internal::CaptureStdout();
+        *exitCode = PrintServiceStatus();
+        return testing::internal::GetCapturedStdout();
+    }
+
+    static bool Published()
+    {
+        HKEY key;
+        std::string path = std::string(kServiceKeyPath) + "\\Health";
+        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        RegCloseKey(key);
+        return true;
+    }
+
+    // The processes of this prefix that run the program, by its file name.
+    static int Processes(const char *program)
+    {
+        UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot.Valid()) return -1;
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof(entry);
+        int count = 0;
+        for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
+            count += _stricmp(entry.szExeFile, program) == 0;
+        }
+        return count;
+    }
+
+    // Arrival of each Reset Watchdog Timer request after counter, by the driver's clock.
+    std::vector<long long> ResetsAfter(long long counter)
+    {
+        std::vector<long long> arrivals;
+        for (const ImbSimLogEntry &e : bmc_->ReadLog()) {
+            if (e.counter > counter && e.packet[9] == 0x22) arrivals.push_back(e.counter);
+        }
+        return arrivals;
+    }
+
+    static constexpr const char *kFolder = "C:\\zynhealth";
+    static constexpr const char *kMarker = "C:\\zynhealth\\marker";
+    static constexpr const char *kBlock = "C:\\zynhealth\\block";
+};
+
+static bool CreateEmptyFile(const char *path)
+{
+    UniqueFileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.Valid();
+}
+
+// A check command that passes, then fails while a marker exists: after the 30 s grace the repair
+// deletes the marker and mends it; the next time the repair cannot (a blocking file), so the
+// heartbeats are withheld with the timer left running, until the marker goes and they resume at
+// once. Two graces, about 70 s: the one run that withholds.
+TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusSaysWhy)
+{
+    SetServiceText("HealthCommand", REG_EXPAND_SZ, "%SystemRoot%\\system32\\cmd.exe /c if exist C:\\zynhealth\\marker exit 1");
+    SetServiceText("RepairCommand", REG_SZ, "cmd /c if not exist C:\\zynhealth\\block del C:\\zynhealth\\marker");
+    SetServiceDword("HealthCheckInterval", 1);
+    SetServiceDword("HealthGracePeriod", 30);
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 2, 10000));
+    int exitCode = -1;
+    for (int i = 0; i < 100 && Status(&exitCode).find("HealthCommand: passed") == std::string::npos; ++i) Sleep(100);
+    ASSERT_NE(std::string::npos, Status(&exitCode).find("HealthCommand: passed since ")) << "the check passes at first";
+
+    long long repaired = CounterNow();
+    ASSERT_TRUE(CreateEmptyFile(kMarker));
+    ASSERT_TRUE(WaitForEntry(MSG_HEALTH_REPAIR_MENDED, 1, 45000));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(kMarker)) << "the repair deleted the marker";
+    std::vector<long long> resets = ResetsAfter(repaired);
+    ASSERT_GE(resets.size(), 28u) << "heartbeats all through the grace";
+    long long frequency = CounterFrequency();
+    for (size_t i = 1; i < resets.size(); ++i) EXPECT_NEAR(1000, CounterMs(resets[i - 1], resets[i], frequency), 300) << i;
+
+    ASSERT_TRUE(CreateEmptyFile(kBlock));
+    long long failed = CounterNow();
+    ASSERT_TRUE(CreateEmptyFile(kMarker));
+    ASSERT_TRUE(WaitForEntry(MSG_HEARTBEATS_WITHHELD, 1, 45000));
+    SetHeartbeatInterval(60);  // a heartbeat after the checks pass comes from the wake, not the pause
+    Sleep(2000);
+    resets = ResetsAfter(failed);
+    ASSERT_FALSE(resets.empty());
+    double lastHeartbeat = CounterMs(failed, resets.back(), frequency);
+    EXPECT_GT(lastHeartbeat, 29000) << "the heartbeats went on through the grace";
+    EXPECT_LT(lastHeartbeat, 33500) << "grace + one check interval + the checks' own time";
+    EXPECT_EQ(1, bmc_->ReadWatchdog().running) << "the timer is left counting down";
+    std::string status = Status(&exitCode);
+    EXPECT_EQ(kStatusBmcWillAct, exitCode) << status;
+    EXPECT_NE(std::string::npos, status.find("\nHeartbeats: withheld since ")) << status;
+    EXPECT_NE(std::string::npos, status.find(" - HealthCommand has failed since ")) << status;
+    HKEY key;
+    ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, &key));
+    ULONGLONG withheldAt = 0;
+    DWORD type = 0, size = sizeof(withheldAt);
+    EXPECT_EQ(ERROR_SUCCESS, RegQueryValueExA(key, "HealthLastWithheld", nullptr, &type,
+                                              reinterpret_cast<BYTE *>(&withheldAt), &size));
+    RegCloseKey(key);
+    EXPECT_EQ(static_cast<DWORD>(REG_QWORD), type);
+    EXPECT_EQ(8u, size);
+
+    long long passed = CounterNow();
+    ASSERT_TRUE(DeleteFileA(kMarker));
+    ASSERT_TRUE(WaitForLoggedAfter(passed, 1, 10000)) << "the heartbeats resume";
+    EXPECT_LT(CounterMs(passed, ResetsAfter(passed).front(), frequency), 5000) << "at once, not after the 60 s pause";
+    StopAndWait();
+    EXPECT_EQ(kStop, Commands(bmc_->ReadLog()).back()) << "a stop stops the timer";
+    EXPECT_FALSE(Published()) << "the publication goes with the service";
+
+    std::vector<LoggedEvent> entries = EventLogEntriesSince(logOffset_);
+    ASSERT_EQ(6u, entries.size()) << ::testing::PrintToString(Described(entries));
+    const std::string failure = Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_CHECK_FAILED, {"HealthCommand", "exit code 1", "30"});
+    EXPECT_EQ(failure, Describe(entries[0]));
+    ASSERT_EQ(3u, entries[1].strings.size());
+    EXPECT_EQ(Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_REPAIR_MENDED,
+                    {"HealthCommand", entries[1].strings[1], "the RepairCommand ran and ended with exit code 0"}),
+              Describe(entries[1]));
+    EXPECT_EQ(failure, Describe(entries[2]));
+    ASSERT_EQ(7u, entries[3].strings.size());
+    EXPECT_EQ(Entry(EVENTLOG_ERROR_TYPE, MSG_HEARTBEATS_WITHHELD,
+                    {"HealthCommand", entries[3].strings[1], "exit code 1", "the RepairCommand ran and ended with exit code 0",
+                     "power cycle", "300", entries[3].strings[6]}),
+              Describe(entries[3]));
+    EXPECT_EQ(MSG_HEALTH_CHECK_PASSED, entries[4].id);
+    EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, entries[4].type);
+    EXPECT_EQ(MSG_HEARTBEATS_RESUMED_HEALTHY, entries[5].id);
+    EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, entries[5].type);
+}
+
+// A command that hangs (a grandchild that sleeps for 600 s) counts as failed at its 3 s limit and
+// its whole tree ends; a folder that disappears fails; a service that does not exist never
+// passed: warned, not acted upon. The heartbeats keep their 1 s pace meanwhile, and a stop during
+// a hung command is not held up by it.
+TEST_F(ServiceHealth, HungCommandsVanishedFoldersAndMissingServicesNeverStallTheHeartbeats)
+{
+    std::string zyntest = ProgramBesideThis("zyntest.exe");
+    SetServiceText("HealthCommand", REG_SZ, "cmd /c \"" + zyntest + "\" sleep 600");
+    SetServiceDword("HealthCommandTimeout", 3);
+    SetServiceText("HealthFolder", REG_SZ, kFolder);
+    SetServiceText("HealthServices", REG_MULTI_SZ, std::string("imbsim") + '\0' + "ZynNoSuchService" + '\0');
+    SetServiceDword("HealthCheckInterval", 1);
+    SetServiceDword("HealthGracePeriod", 30);
+    long long started = CounterNow();
+    Start();
+    ASSERT_TRUE(WaitForEntry(MSG_HEALTH_CHECK_NEVER_PASSED, 2, 15000));
+    bool removed = false;
+    for (int i = 0; i < 100 && !(removed = RemoveDirectoryA(kFolder)); ++i) Sleep(20);  // while no probe is in it
+    ASSERT_TRUE(removed) << GetLastError();
+    int most = 0;
+    for (int i = 0; i < 40; ++i, Sleep(100)) most = std::max(most, Processes("zyntest.exe"));
+    EXPECT_EQ(1, most) << "each hung command's tree ended at its limit";
+    ASSERT_TRUE(WaitForEntry(MSG_HEALTH_CHECK_FAILED, 1, 15000));
+    int exitCode = -1;
+    std::string status = Status(&exitCode);
+    EXPECT_EQ(kStatusProtected, exitCode) << status;
+    EXPECT_NE(std::string::npos, status.find("\nHealthCommand: failed since ")) << status;
+    EXPECT_NE(std::string::npos, status.find(" - no answer in 3 s; it never passed, so it is not acted upon\n")) << status;
+    EXPECT_NE(std::string::npos, status.find("\nHealthServices imbsim: passed since ")) << status;
+    EXPECT_NE(std::string::npos, status.find("\nHealthFolder: failed since ")) << status;
+
+    ASSERT_GT(Processes("zyntest.exe"), 0) << "a command hangs as the stop comes";
+    long long controlled = CounterNow();
+    StopAndWait();
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
+    EXPECT_EQ(kStop, Commands(log).back());
+    EXPECT_LT(CounterMs(controlled, log.back().counter, frequency), 1000) << "the hung command did not hold the stop";
+    EXPECT_EQ(0, Processes("zyntest.exe")) << "the stop ended the hung command's tree";
+    std::vector<long long> resets = ResetsAfter(started);
+    ASSERT_GE(resets.size(), 8u);
+    for (size_t i = 2; i < resets.size(); ++i) {
+        EXPECT_NEAR(1000, CounterMs(resets[i - 1], resets[i], frequency), 300) << "heartbeat " << i;
+    }
+    std::vector<LoggedEvent> entries = EventLogEntriesSince(logOffset_);
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_CHECK_NEVER_PASSED, {"HealthCommand", "no answer in 3 s"}),
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_CHECK_NEVER_PASSED,
+                        {"HealthServices ZynNoSuchService", "the service is not installed"}),
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_CHECK_FAILED, {"HealthFolder", "error 3", "30"})}),
+              Described(entries));
 }

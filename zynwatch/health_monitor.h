@@ -1,0 +1,21 @@
+#pragma once
+// The health checks on a thread of their own: a round every HealthCheckInterval, an entry at each
+// change of an episode, the repair, and the verdict the heartbeat loop reads. The loop never waits
+// for a check: it reads the latest verdict, and a change of the verdict wakes it. Everything here
+// is started and stopped by the service thread.
+#include <windows.h>
+
+#include "service_configuration_rules.h"
+
+// Reads the health values, warning about those it ignores, and starts the thread when a check is
+// configured. Without one nothing more happens: the heartbeats go on as they always have.
+void StartHealthMonitor(const WatchdogSettings &watchdog);
+
+// True while the heartbeats are withheld.
+bool HeartbeatsWithheld();
+
+// The pause after a heartbeat; true when stopEvent ended it. A change of the verdict ends it early.
+bool WaitForNextHeartbeat(HANDLE stopEvent, DWORD milliseconds);
+
+// Ends the thread, and with it a running command's process tree, and removes the publication.
+void StopHealthMonitor();

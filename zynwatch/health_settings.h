@@ -1,0 +1,17 @@
+#pragma once
+// The health values under the service's key, read once at start, each on its own: a value of the
+// wrong type, too long or out of range is ignored with one warning that names it, and the service
+// goes on. The time of the last withholding is kept there too.
+#include <stdint.h>
+
+#include "health_rules.h"
+
+// Every health value; warn: a warning entry for each value ignored (-status reads quietly).
+void ReadHealthSettings(HealthSettings *settings, bool warn);
+
+// The last withholding as a FILETIME; 0 when there was none or its value is not a REG_QWORD
+// (then with a warning).
+uint64_t ReadLastWithheld();
+
+// False when the value could not be written.
+bool WriteLastWithheld(uint64_t fileTime);
