@@ -99,8 +99,8 @@ static void ReportWithholding(const HealthActing &acting, const HealthClock &now
 {
     const WatchdogSettings &watchdog = g_monitor.watchdog;
     WriteLastWithheld(now.fileTime);
-    char latest[32];
-    FormatLocalTime(now.fileTime + watchdog.timeoutValue * kFileTimeSecond, latest, sizeof(latest));
+    char latest[32];  // a heartbeat may have gone out while the round ran
+    FormatLocalTime(FileTimeNow() + watchdog.timeoutValue * kFileTimeSecond, latest, sizeof(latest));
     ReportHeartbeatsWithheld(acting, watchdog.timeoutAction, watchdog.timeoutValue, latest);
 }
 
@@ -137,19 +137,20 @@ static void Resume(const HealthRound &round)
 }
 
 // A round of checks, and when a grace ends the repair and a second round; false when the stop came.
+// A round's results count from its start, so a grace ends in the round that starts as it ends.
 static bool RunRound()
 {
     HealthResult results[kHealthMaxChecks];
-    if (!RunChecks(results)) return false;
     HealthClock now = Now();
+    if (!RunChecks(results)) return false;
     HealthRound round;
     JudgeHealthRound(&g_monitor.episodes, results, now, false, &round);
     ReportNotes(round);
     HealthResult repair = {};
     if (round.action == kActRepair) {
         repair = RunHealthCommand(g_monitor.settings.repairCommand, g_monitor.settings.commandTimeout, g_monitor.stopEvent);
-        if (Stopping() || !RunChecks(results)) return false;
         now = Now();
+        if (Stopping() || !RunChecks(results)) return false;
         JudgeHealthRound(&g_monitor.episodes, results, now, true, &round);
         ReportNotes(round);
     }

@@ -593,7 +593,9 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
 // A command that hangs (a grandchild that sleeps for 600 s) counts as failed at its 3 s limit and
 // its whole tree ends; a folder that disappears fails; a service that does not exist never
 // passed: warned, not acted upon. The heartbeats keep their 1 s pace meanwhile, and a stop during
-// a hung command is not held up by it.
+// a hung command is not held up by it. Wine's job objects behave as Windows' do here: a child the
+// command starts joins its job, and TerminateJobObject ends both (without the job, each round
+// leaves one more sleeping process behind).
 TEST_F(ServiceHealth, HungCommandsVanishedFoldersAndMissingServicesNeverStallTheHeartbeats)
 {
     std::string zyntest = ProgramBesideThis("zyntest.exe");
