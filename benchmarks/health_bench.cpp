@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "health_report.h"
+#include "service_configuration.h"
 #include "service_identity.h"
 #include "session_table.h"
 #include "simulated_bmc.h"
@@ -175,6 +176,21 @@ static double RequestMs()
     return CounterMs(start, CounterNow(), CounterFrequency()) / rounds;
 }
 
+// The service as installed, with a heartbeat every second and the checks' pace and grace.
+static SC_HANDLE CreateCheckedService(SC_HANDLE manager)
+{
+    std::string path = ProgramBesideThis("zynwatch.exe");
+    SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
+                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
+                                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
+    if (service == nullptr) return nullptr;
+    WriteServiceConfiguration(3, 0);
+    SetDword("HeartbeatInterval", kHeartbeatSeconds);
+    SetDword("HealthCheckInterval", kCheckSeconds);
+    SetDword("HealthGracePeriod", kGraceSeconds);
+    return service;
+}
+
 int main()
 {
     SimulatedBmc bmc;
@@ -183,33 +199,21 @@ int main()
         return 1;
     }
     bmc.Reset();
-    WatchdogSettings settings = {3, 0, 300, 0, 0};
-    ArmWatchdog(settings);
+    ArmWatchdog(WatchdogSettings{3, 0, 300, 0, 0, 0});
     double requestMs = RequestMs();
-    bmc.Reset();
     CreateDirectoryA(kFolder, nullptr);
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-    std::string path = ProgramBesideThis("zynwatch.exe");
-    SC_HANDLE service = CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
-                                       SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL,
-                                       path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
-    if (service == nullptr) {
+    SC_HANDLE service = CreateCheckedService(manager);
+    if (service != nullptr) {
+        MeasureWithholding(service, &bmc);
+        MeasureHungCheck(service, &bmc, requestMs);
+        DeleteService(service);
+        CloseServiceHandle(service);
+    } else {
         printf("cannot create the service (%lu)\n", GetLastError());
-        return 1;
     }
-    SetDword("TimeoutAction", 3);
-    SetDword("PreTimeoutAction", 0);
-    SetDword("TimeoutValue", 300);
-    SetDword("PreTimeoutInterval", 0);
-    SetDword("HeartbeatInterval", kHeartbeatSeconds);
-    SetDword("HealthCheckInterval", kCheckSeconds);
-    SetDword("HealthGracePeriod", kGraceSeconds);
-    MeasureWithholding(service, &bmc);
-    MeasureHungCheck(service, &bmc, requestMs);
-    DeleteService(service);
-    CloseServiceHandle(service);
     CloseServiceHandle(manager);
     DeleteFileA(kMarker);
     RemoveDirectoryA(kFolder);
-    return 0;
+    return service != nullptr ? 0 : 1;
 }
