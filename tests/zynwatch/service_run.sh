@@ -28,9 +28,9 @@ w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
 service 0x2 0 0 0x2 0xbb8
-service 0x4 0x1 0 0 0
+service 0x4 0x41 0 0 0
 handler 0x3 0x1 0 0x3 0
-service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1 and 2, running, stop pending 3 from the handler, stopped"
+service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1 and 2, running with stop and power events accepted, stop pending 3 from the handler, stopped"
 commands=$(bmc_commands)
 expect_eq "25
 24 04 03 00 10 B8 0B
@@ -50,7 +50,7 @@ w64 net start ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
 service 0x2 0 0 0x2 0xbb8
-service 0x4 0x1 0 0 0
+service 0x4 0x41 0 0 0
 service 0x3 0x1 0x14 0x3 0
 service 0x1 0x1 0x14 0 0" "$(service_reports "$from")" "a start failure as the service reports it"
 expect_match '^state=1 exit=20 ' "$(zyntest service-status ZynAsrService)" "exit code 20"
