@@ -23,14 +23,21 @@ void ReportWatchdogSettingsLost(const WatchdogSettings &settings)
     WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, 2, strings);
 }
 
-void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
+// An entry about stop requests that all failed: their number, the last one's cause, and what the
+// BMC does when the timer runs out.
+static void WriteStopFailure(DWORD eventId, uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
 {
     char count[kInsertionSize], cause[kInsertionSize], seconds[kInsertionSize];
     Number(tries, count);
     DescribeOutcome(last, cause, sizeof(cause));
     Number(settings.timeoutValue, seconds);
     const char *strings[4] = {count, cause, TimeoutActionName(settings.timeoutAction), seconds};
-    WriteServiceEvent(EVENTLOG_ERROR_TYPE, MSG_WATCHDOG_STILL_ARMED, 4, strings);
+    WriteServiceEvent(EVENTLOG_ERROR_TYPE, eventId, 4, strings);
+}
+
+void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
+{
+    WriteStopFailure(MSG_WATCHDOG_STILL_ARMED, tries, last, settings);
 }
 
 void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_t deadline)
@@ -88,12 +95,7 @@ void ReportSuspendStoppedWatchdog()
 
 void ReportSuspendLeftWatchdogRunning(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
 {
-    char count[kInsertionSize], cause[kInsertionSize], seconds[kInsertionSize];
-    Number(tries, count);
-    DescribeOutcome(last, cause, sizeof(cause));
-    Number(settings.timeoutValue, seconds);
-    const char *strings[4] = {count, cause, TimeoutActionName(settings.timeoutAction), seconds};
-    WriteServiceEvent(EVENTLOG_ERROR_TYPE, MSG_SLEEP_WATCHDOG_RUNNING, 4, strings);
+    WriteStopFailure(MSG_SLEEP_WATCHDOG_RUNNING, tries, last, settings);
 }
 
 void ReportResumeRearmsWatchdog(const WatchdogSettings &settings)

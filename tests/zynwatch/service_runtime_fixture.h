@@ -257,6 +257,17 @@ protected:
         return status;
     }
 
+    // Starts the service, waits for its start and one heartbeat, sees it run and stops it; gives the
+    // command bytes of every request the driver logged.
+    std::vector<std::vector<uint8_t>> RunThroughOneHeartbeat()
+    {
+        Start();
+        EXPECT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+        EXPECT_TRUE(Running());
+        StopAndWait();
+        return Commands(bmc_->ReadLog());
+    }
+
     // The command bytes (command and data) of each request the driver logged.
     std::vector<std::vector<uint8_t>> Commands(std::vector<ImbSimLogEntry> log)
     {

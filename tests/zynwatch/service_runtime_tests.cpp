@@ -287,11 +287,8 @@ TEST_F(ServiceRuntime, APreTimeoutInterruptWithoutRoomIsLeftOutAndTheServiceRuns
         SetServiceDword("PreTimeoutInterval", c.interval);
         SetServiceDword("TimeoutValue", c.timeout);
         long long offset = DebugLogSize();
-        Start();
-        ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
-        EXPECT_TRUE(Running());
-        StopAndWait();
-        std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
+        std::vector<std::vector<uint8_t>> commands = RunThroughOneHeartbeat();
+        ASSERT_GE(commands.size(), 2u);
         EXPECT_EQ(c.arm, commands[1]);
         EXPECT_EQ(c.entries, Described(EventLogEntriesSince(offset)));
         WaitForServiceProcessEnd();
