@@ -2,10 +2,11 @@
 
 bool ConfigureServiceRecovery(SC_HANDLE service)
 {
+    // The SCM repeats the last action for every failure after it.
     SC_ACTION actions[3] = {
-        {SC_ACTION_RESTART, kRecoveryRestartDelayMs},
-        {SC_ACTION_RESTART, kRecoveryRestartDelayMs},
-        {SC_ACTION_NONE, 0},
+        {SC_ACTION_RESTART, kRecoveryQuickRestartDelayMs},
+        {SC_ACTION_RESTART, kRecoveryQuickRestartDelayMs},
+        {SC_ACTION_RESTART, kRecoveryLaterRestartDelayMs},
     };
     SERVICE_FAILURE_ACTIONSA failureActions = {};
     failureActions.dwResetPeriod = kRecoveryResetPeriod;

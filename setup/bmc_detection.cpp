@@ -1,42 +1,17 @@
 #include "bmc_detection.h"
 
-#include "../common/guards.h"
-#include "../zynvx7w/include/zynvx7w.h"
 #include "console.h"
 #include "device_id_report.h"
 #include "device_nodes.h"
 #include "setup_codes.h"
 #include "setup_paths.h"
+#include "vx7_library.h"
 
 // The BMC's device node carries this fixed identifier, whatever the INF declares.
 const char kBmcHardwareId[] = "*ZYN7310";
 const BYTE kNetFnApplication = 0x18;  // network function 0x06, LUN 0
 const BYTE kGetDeviceIdCommand = 0x01;
 const BYTE kDeviceIdBufferSize = 64;
-
-// The four exports a probe binds; valid only while the library stays loaded.
-struct Vx7Entries {
-    decltype(&OpenVX7Driver) openDriver;
-    decltype(&SendVX7Request) sendRequest;
-    decltype(&CloseVX7Driver) closeDriver;
-    decltype(&GetVX7Version) getVersion;
-};
-
-template <typename Entry>
-static bool BindEntry(HMODULE library, const char *name, Entry *entry)
-{
-    FARPROC address = GetProcAddress(library, name);
-    *entry = reinterpret_cast<Entry>(reinterpret_cast<void (*)()>(address));
-    return address != nullptr;
-}
-
-static bool BindEntries(HMODULE library, Vx7Entries *vx7)
-{
-    return BindEntry(library, "OpenVX7Driver", &vx7->openDriver) &&
-           BindEntry(library, "SendVX7Request", &vx7->sendRequest) &&
-           BindEntry(library, "CloseVX7Driver", &vx7->closeDriver) &&
-           BindEntry(library, "GetVX7Version", &vx7->getVersion);
-}
 
 static int ShowApiVersion(const Vx7Entries &vx7, BYTE options)
 {
@@ -85,12 +60,10 @@ static int ProbeSession(const Vx7Entries &vx7, BYTE options)
 
 int AccessBmcDevice(BYTE options)
 {
-    // Loaded afresh for each probe, so a library copied in between is the one probed; freed on every path.
-    UniqueModule library(LoadLibraryA(g_setupPaths.installedLibrary));
-    if (!library.Valid()) return kExitHardwareOnly;
+    UniqueModule library;
     Vx7Entries vx7;
-    if (!BindEntries(library.Get(), &vx7)) return kExitFailed;
-    return ProbeSession(vx7, options);
+    int loaded = LoadVx7Library(g_setupPaths.installedLibrary, &library, &vx7);
+    return loaded == kExitInstalled ? ProbeSession(vx7, options) : loaded;
 }
 
 static const char *DetectionLine(int result)

@@ -53,7 +53,8 @@ static int FinalCheck(FinalCheckVariant variant, BOOL rebootRequired)
     int result = RebootResult(rebootRequired);
     if (variant != FinalCheckVariant::Silent) ConsolePrint("Detect BMC device ...");
     if (AccessBmcDevice(MODE_SILENT) == kExitNoHardware) {
-        // The driver goes again: a service still running on it could never disarm the watchdog.
+        // The driver goes again: a service still running on it could never disarm the watchdog. The
+        // BMC does not answer, so a watchdog the service left running cannot be stopped either.
         StopRunningService(MODE_SILENT);
         switch (variant) {
         case FinalCheckVariant::Silent:
@@ -244,11 +245,12 @@ static int Install()
     return InstallOnNewDevice(&rebootRequired);
 }
 
-// The failure line of the uninstallation, shown by mode; gives the failure result.
+// The failure line of the uninstallation, shown by mode (none when already printed); gives the
+// failure result.
 static int UninstallFailure(const char *message)
 {
     if (ModeIsSilent()) return kExitFailed;
-    ConsoleLine(message);
+    if (message != nullptr) ConsoleLine(message);
     if (!ModeIsQuiet()) {
         PressAnyKeyToContinue();
         ConsolePrint("\n");
@@ -259,8 +261,9 @@ static int UninstallFailure(const char *message)
 static int Uninstall()
 {
     // A running service disarms the BMC watchdog as it stops, which it can do only while the driver is
-    // there; stopped after the driver, it would leave the watchdog to power-cycle the server.
-    StopRunningService(OptionMode());
+    // there; stopped after the driver, it would leave the watchdog to power-cycle the server. A watchdog
+    // that may still run keeps everything, driver included, and the reason is printed already.
+    if (!StopRunningService(OptionMode())) return UninstallFailure(nullptr);
     int removed = RemoveDriver();
     if (removed == -1) return UninstallFailure("Fail: Unable to remove current driver!");
     if (removed == 1) return UninstallFailure("Driver not found!");

@@ -9,6 +9,7 @@
 #include "../common/service_recovery.h"
 #include "../common/service_identity.h"
 #include "console.h"
+#include "bmc_watchdog_stop.h"
 #include "service_stop.h"
 #include "setup_codes.h"
 
@@ -130,7 +131,11 @@ int RemoveService(BYTE mode)
         if (!IsSilent(mode)) ConsolePrint("Open ASR Service failed - %s\n", g_errorText);
         return 1;
     }
-    StopServiceAndWait(service.Get(), mode);
+    // Only a stop made here is judged: the uninstallation judged the service's earlier stop before it
+    // removed the driver.
+    if (StopServiceAndWait(service.Get(), mode) == ServiceStopEnd::TimerMayRun && !StopBmcWatchdog(mode)) {
+        return kRemoveServiceKept;
+    }
     if (DeleteService(service.Get())) {
         if (!IsSilent(mode)) ConsolePrint("%s removed.\n", kServiceDisplayName);
         RemoveServiceEventSource();

@@ -220,11 +220,9 @@ bool HeartbeatsWithheld()
     return InterlockedCompareExchange(&g_monitor.withheld, 0, 0) != 0;
 }
 
-bool WaitForNextHeartbeat(HANDLE stopEvent, DWORD milliseconds)
+HANDLE HealthWakeEvent()
 {
-    if (g_monitor.wakeEvent == nullptr) return WaitForSingleObject(stopEvent, milliseconds) == WAIT_OBJECT_0;
-    HANDLE waits[2] = {stopEvent, g_monitor.wakeEvent};
-    return WaitForMultipleObjects(2, waits, FALSE, milliseconds) == WAIT_OBJECT_0;
+    return g_monitor.wakeEvent;
 }
 
 void StopHealthMonitor()

@@ -14,8 +14,8 @@ void StartHealthMonitor(const WatchdogSettings &watchdog);
 // True while the heartbeats are withheld.
 bool HeartbeatsWithheld();
 
-// The pause after a heartbeat; true when stopEvent ended it. A change of the verdict ends it early.
-bool WaitForNextHeartbeat(HANDLE stopEvent, DWORD milliseconds);
+// Signalled when the verdict changes, so the heartbeat loop's pause ends early; null without checks.
+HANDLE HealthWakeEvent();
 
 // Ends the thread, and with it a running command's process tree, and removes the publication.
 void StopHealthMonitor();

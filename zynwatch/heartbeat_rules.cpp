@@ -1,5 +1,21 @@
 #include "heartbeat_rules.h"
 
+bool PreTimeoutLacksRoom(const WatchdogSettings &configured)
+{
+    if (configured.preTimeoutAction == 0) return false;
+    return configured.timeoutValue < configured.preTimeoutInterval + kPreTimeoutRoomSeconds;
+}
+
+WatchdogSettings ArmedSettings(const WatchdogSettings &configured)
+{
+    WatchdogSettings armed = configured;
+    if (configured.preTimeoutAction == 0 || PreTimeoutLacksRoom(configured)) {
+        armed.preTimeoutAction = 0;
+        armed.preTimeoutInterval = 0;
+    }
+    return armed;
+}
+
 uint32_t WatchdogDeadlineSeconds(const WatchdogSettings &settings)
 {
     uint32_t lead = settings.preTimeoutAction != 0 ? settings.preTimeoutInterval : 0;
@@ -14,6 +30,12 @@ uint32_t HeartbeatIntervalInUse(uint32_t configured, bool read, const WatchdogSe
     if (static_cast<uint64_t>(interval) + kRequestTimeoutSeconds < deadline) return interval;
     uint32_t safe = deadline > kRequestTimeoutSeconds ? (deadline - kRequestTimeoutSeconds) / 2 : 0;
     return safe > kFallbackHeartbeatSeconds ? safe : kFallbackHeartbeatSeconds;
+}
+
+uint32_t PauseAfterHeartbeat(uint32_t intervalInUse, bool succeeded)
+{
+    if (succeeded || intervalInUse < kRetryPauseSeconds) return intervalInUse;
+    return kRetryPauseSeconds;
 }
 
 bool IntervalWarningDue(IntervalWatch *watch, uint32_t configured, bool read, uint32_t used)
@@ -35,4 +57,29 @@ HealthChange NoteHeartbeat(HeartbeatHealth *health, bool succeeded, uint32_t *fa
     *failures = health->failures;
     health->failures = 0;
     return *failures != 0 ? kHealthRecovered : kHealthUnchanged;
+}
+
+// True when no entry of this kind was written within the last hour; notes it as written then.
+static bool WriteNow(bool *written, uint64_t *writtenMs, uint64_t nowMs)
+{
+    if (*written && nowMs - *writtenMs < kHealthEntryPeriodMs) return false;
+    *written = true;
+    *writtenMs = nowMs;
+    return true;
+}
+
+bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, UnwrittenHealth *unwritten)
+{
+    if (change == kHealthUnchanged) return false;
+    bool failure = change == kHealthFirstFailure;
+    bool due = failure ? WriteNow(&log->failureWritten, &log->failureWrittenMs, nowMs)
+                       : WriteNow(&log->recoveryWritten, &log->recoveryWrittenMs, nowMs);
+    if (!due) {
+        ++(failure ? log->unwrittenFailures : log->unwrittenRecoveries);
+        return false;
+    }
+    *unwritten = {log->unwrittenFailures, log->unwrittenRecoveries};
+    log->unwrittenFailures = 0;
+    log->unwrittenRecoveries = 0;
+    return true;
 }

@@ -1,13 +1,23 @@
 #pragma once
-// What the heartbeat loop decides without the BMC: the pause it uses, when a replaced interval
-// is worth a warning, and when the heartbeats' health changes. Plain logic without Win32 calls,
-// so it also builds and is tested natively.
+// What the heartbeat loop decides without the BMC: the settings it arms, the pause it uses, when a
+// replaced interval is worth a warning, and when the heartbeats' health changes and is written.
+// Plain logic without Win32 calls, so it also builds and is tested natively.
 #include <stdint.h>
 
 #include "service_configuration_rules.h"
 
 const uint32_t kRequestTimeoutSeconds = 5;     // the longest a heartbeat waits for the BMC
 const uint32_t kFallbackHeartbeatSeconds = 1;  // pause when the interval is 0 or cannot be read
+const uint32_t kRetryPauseSeconds = 2;         // pause after a heartbeat that failed
+const uint32_t kPreTimeoutRoomSeconds = 30;    // least time from a heartbeat to the pre-timeout interrupt
+
+// True when a configured pre-timeout interrupt cannot be armed: it would fire less than 30 s after
+// a heartbeat, or the BMC would refuse its interval as not shorter than the timeout.
+bool PreTimeoutLacksRoom(const WatchdogSettings &configured);
+
+// The settings the service arms and keeps by: the configured ones, without the pre-timeout
+// interrupt when it lacks room; without an interrupt the pre-timeout interval is 0.
+WatchdogSettings ArmedSettings(const WatchdogSettings &configured);
 
 // Seconds from a heartbeat until the watchdog acts first: the pre-timeout interrupt when one is
 // configured, otherwise the timeout; never below 0.
@@ -17,6 +27,10 @@ uint32_t WatchdogDeadlineSeconds(const WatchdogSettings &settings);
 // time-out end before the deadline, otherwise max(1, (deadline - 5) / 2); 1 s when the interval
 // is 0 or was not read.
 uint32_t HeartbeatIntervalInUse(uint32_t configured, bool read, const WatchdogSettings &settings);
+
+// The pause after a heartbeat: the interval in use after one that succeeded, the retry pace (never
+// longer than that interval) after one that failed.
+uint32_t PauseAfterHeartbeat(uint32_t intervalInUse, bool succeeded);
 
 // The interval read before the last heartbeat, to warn once per configured value.
 struct IntervalWatch {
@@ -38,3 +52,26 @@ enum HealthChange { kHealthUnchanged, kHealthFirstFailure, kHealthRecovered };
 
 // Notes one heartbeat's result; on recovery failures gives how many failed in a row before it.
 HealthChange NoteHeartbeat(HeartbeatHealth *health, bool succeeded, uint32_t *failures);
+
+// The health entries written: at most one failure warning and one recovery entry an hour; the
+// changes left unwritten are counted for the next entry that is written.
+struct HealthLog {
+    bool failureWritten;
+    uint64_t failureWrittenMs;
+    bool recoveryWritten;
+    uint64_t recoveryWrittenMs;
+    uint32_t unwrittenFailures;
+    uint32_t unwrittenRecoveries;
+};
+
+const uint64_t kHealthEntryPeriodMs = 3600000;  // one hour
+
+// The changes not written before the entry that is now due.
+struct UnwrittenHealth {
+    uint32_t failures;
+    uint32_t recoveries;
+};
+
+// Whether the entry of a change at nowMs (a steady clock in milliseconds) is written; when it is,
+// unwritten gives the changes left out since the last entry written.
+bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, UnwrittenHealth *unwritten);

@@ -1,7 +1,8 @@
 // zynwatch: without arguments the service ZynAsrService; with -install or -remove it installs or
 // removes that service, with -status it reports the protection; anything else prints the usage text.
-// The exit code is 0, except for -status (0 protected, 1 not protected, 2 BMC not read,
-// 3 heartbeats withheld).
+// The exit code: -install and -remove 0 when they did what was asked, 1 when not; -status 0
+// protected, 1 not protected, 2 BMC not read (also when there is no session table), 3 the BMC will
+// act: heartbeats are not reaching it, or the service withholds them; the service and the usage text 0.
 #include <windows.h>
 
 #include "command_line.h"
@@ -9,25 +10,28 @@
 #include "service_runtime.h"
 #include "service_status.h"
 #include "session_table.h"
+#include "status_report.h"
+
+const int kCommandDone = 0;
+const int kCommandFailed = 1;
+
+// Without the session table no request could reach the BMC: the commands fail without a word.
+static int RunCommand(const CommandOptions &options, bool tableMade)
+{
+    if (options.install) return tableMade && InstallService(options) ? kCommandDone : kCommandFailed;
+    if (options.remove) return tableMade && UninstallService() ? kCommandDone : kCommandFailed;
+    if (options.status) return tableMade ? PrintServiceStatus() : kStatusBmcUnreadable;
+    PrintUsage();
+    return kCommandDone;
+}
 
 int main(int argc, char **argv)
 {
-    // Without the session table no request could reach the BMC; there is nothing to do.
-    if (!CreateSessionTable()) return 0;
+    bool tableMade = CreateSessionTable();
     InitializeServiceState();
     if (argc == 1) {
-        RunServiceEntry();
+        if (tableMade) RunServiceEntry();
         return 0;
     }
-    CommandOptions options = ParseServiceCommandLine(argc, argv);
-    if (options.install) {
-        InstallService(options);
-    } else if (options.remove) {
-        UninstallService();
-    } else if (options.status) {
-        return PrintServiceStatus();
-    } else {
-        PrintUsage();
-    }
-    return 0;
+    return RunCommand(ParseServiceCommandLine(argc, argv), tableMade);
 }

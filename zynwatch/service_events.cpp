@@ -23,14 +23,21 @@ void ReportWatchdogSettingsLost(const WatchdogSettings &settings)
     WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, 2, strings);
 }
 
-void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
+// An entry about stop requests that all failed: their number, the last one's cause, and what the
+// BMC does when the timer runs out.
+static void WriteStopFailure(DWORD eventId, uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
 {
     char count[kInsertionSize], cause[kInsertionSize], seconds[kInsertionSize];
     Number(tries, count);
     DescribeOutcome(last, cause, sizeof(cause));
     Number(settings.timeoutValue, seconds);
     const char *strings[4] = {count, cause, TimeoutActionName(settings.timeoutAction), seconds};
-    WriteServiceEvent(EVENTLOG_ERROR_TYPE, MSG_WATCHDOG_STILL_ARMED, 4, strings);
+    WriteServiceEvent(EVENTLOG_ERROR_TYPE, eventId, 4, strings);
+}
+
+void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
+{
+    WriteStopFailure(MSG_WATCHDOG_STILL_ARMED, tries, last, settings);
 }
 
 void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_t deadline)
@@ -43,20 +50,60 @@ void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_
     WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_INTERVAL_REPLACED, 3, strings);
 }
 
-void ReportHeartbeatFailed(const WatchdogOutcome &outcome)
+// A health entry: its own text alone, or the text that also counts the entries left unwritten.
+static void WriteHealthEvent(WORD type, DWORD plainId, DWORD countingId, const char *first,
+                             const UnwrittenHealth &unwritten)
+{
+    char failures[kInsertionSize], recoveries[kInsertionSize];
+    Number(unwritten.failures, failures);
+    Number(unwritten.recoveries, recoveries);
+    const char *strings[3] = {first, failures, recoveries};
+    bool counting = unwritten.failures != 0 || unwritten.recoveries != 0;
+    WriteServiceEvent(type, counting ? countingId : plainId, counting ? 3 : 1, strings);
+}
+
+void ReportHeartbeatFailed(const WatchdogOutcome &outcome, const UnwrittenHealth &unwritten)
 {
     char cause[kInsertionSize];
     DescribeOutcome(outcome, cause, sizeof(cause));
-    const char *strings[1] = {cause};
-    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, 1, strings);
+    WriteHealthEvent(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, MSG_HEARTBEAT_FAILED_COUNTING, cause, unwritten);
 }
 
-void ReportHeartbeatsResumed(uint32_t failures)
+void ReportHeartbeatsResumed(uint32_t failures, const UnwrittenHealth &unwritten)
 {
     char count[kInsertionSize];
     Number(failures, count);
-    const char *strings[1] = {count};
-    WriteServiceEvent(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, 1, strings);
+    WriteHealthEvent(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, MSG_HEARTBEATS_RESUMED_COUNTING, count,
+                     unwritten);
+}
+
+void ReportPreTimeoutLeftOut(const WatchdogSettings &configured)
+{
+    char interrupt[kInsertionSize], interval[kInsertionSize], timeout[kInsertionSize];
+    snprintf(interrupt, sizeof(interrupt), "%s (%u)", PreTimeoutInterruptName(configured.preTimeoutAction),
+             static_cast<unsigned>(configured.preTimeoutAction));
+    Number(configured.preTimeoutInterval, interval);
+    Number(configured.timeoutValue, timeout);
+    const char *strings[3] = {interrupt, interval, timeout};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_PRETIMEOUT_LEFT_OUT, 3, strings);
+}
+
+void ReportSuspendStoppedWatchdog()
+{
+    WriteServiceEvent(EVENTLOG_INFORMATION_TYPE, MSG_SLEEP_WATCHDOG_STOPPED, 0, nullptr);
+}
+
+void ReportSuspendLeftWatchdogRunning(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings)
+{
+    WriteStopFailure(MSG_SLEEP_WATCHDOG_RUNNING, tries, last, settings);
+}
+
+void ReportResumeRearmsWatchdog(const WatchdogSettings &settings)
+{
+    char seconds[kInsertionSize];
+    Number(settings.timeoutValue, seconds);
+    const char *strings[2] = {seconds, TimeoutActionName(settings.timeoutAction)};
+    WriteServiceEvent(EVENTLOG_INFORMATION_TYPE, MSG_RESUME_REARMS_WATCHDOG, 2, strings);
 }
 
 void ReportLastRestartByWatchdog(const WatchdogReading &reading)

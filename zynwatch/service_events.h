@@ -3,6 +3,7 @@
 // identifier and text in the message table.
 #include <stdint.h>
 
+#include "heartbeat_rules.h"
 #include "service_configuration_rules.h"
 #include "watchdog_messages.h"
 
@@ -15,11 +16,21 @@ void ReportWatchdogStillArmed(uint32_t tries, const WatchdogOutcome &last, const
 // The configured interval cannot keep the timer from expiring; used replaces it.
 void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_t deadline);
 
-// The first failed heartbeat after one that succeeded.
-void ReportHeartbeatFailed(const WatchdogOutcome &outcome);
+// The first failed heartbeat after one that succeeded, with the health entries left unwritten before it.
+void ReportHeartbeatFailed(const WatchdogOutcome &outcome, const UnwrittenHealth &unwritten);
 
-// The first heartbeat that succeeded after failures.
-void ReportHeartbeatsResumed(uint32_t failures);
+// The first heartbeat that succeeded after failures, with the health entries left unwritten before it.
+void ReportHeartbeatsResumed(uint32_t failures, const UnwrittenHealth &unwritten);
+
+// The configured pre-timeout interrupt lacks room and is not armed.
+void ReportPreTimeoutLeftOut(const WatchdogSettings &configured);
+
+// Windows goes to sleep: the watchdog was stopped, or every stop request failed.
+void ReportSuspendStoppedWatchdog();
+void ReportSuspendLeftWatchdogRunning(uint32_t tries, const WatchdogOutcome &last, const WatchdogSettings &settings);
+
+// Windows resumed: the watchdog is armed again with the next heartbeat.
+void ReportResumeRearmsWatchdog(const WatchdogSettings &settings);
 
 // The BMC's SMS/OS expiration flag was set when the service started.
 void ReportLastRestartByWatchdog(const WatchdogReading &reading);

@@ -9,6 +9,7 @@
 #include "../common/last_error_text.h"
 #include "../common/service_event_source.h"
 #include "../common/service_recovery.h"
+#include "../common/watchdog_stop_retry.h"
 #include "service_configuration.h"
 #include "service_identity.h"
 #include "watchdog.h"
@@ -16,6 +17,7 @@
 const DWORD kPathSize = 260;
 const DWORD kModulePathCapacity = 259;
 const DWORD kStopPollMs = 1000;
+const DWORD kStopWaitPolls = 30;  // a service still stopping after about 30 s did not stop cleanly
 const char kNoDependencies[] = "\0";  // an empty list: two zeros
 
 static const char *ErrorText()
@@ -46,19 +48,19 @@ static void FormatServiceCommand(const char *path, char *command, size_t size)
     }
 }
 
-void InstallService(const CommandOptions &options)
+bool InstallService(const CommandOptions &options)
 {
     char path[kPathSize];
     char command[kPathSize + 2];
     if (!GetProgramPath(path)) {
         printf("Unable to install %s - %s\n", kServiceDisplayName, ErrorText());
-        return;
+        return false;
     }
     FormatServiceCommand(path, command, sizeof(command));
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager.Valid()) {
         printf("OpenSCManager failed - %s\n", ErrorText());
-        return;
+        return false;
     }
     UniqueServiceHandle service(CreateServiceA(manager.Get(), kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
                                                SERVICE_WIN32_OWN_PROCESS, SERVICE_AUTO_START, SERVICE_ERROR_NORMAL,
@@ -69,7 +71,7 @@ void InstallService(const CommandOptions &options)
         } else {
             printf("Create ASR Service failed - %s\n", ErrorText());
         }
-        return;
+        return false;
     }
     printf("%s installed.\n", kServiceDisplayName);
     ConfigureServiceRecovery(service.Get());
@@ -77,44 +79,83 @@ void InstallService(const CommandOptions &options)
     WriteServiceConfiguration(options.timeoutChoice, options.pretimeoutChoice);
     RegisterServiceEventSource(path);
     StopWatchdog();
+    return true;
 }
 
-// Prints "Stopping", one dot per poll that still finds the service stopping, then the outcome.
-static void WaitForServiceStop(SC_HANDLE service, SERVICE_STATUS *status)
+// Prints "Stopping", one dot per poll that still finds the service stopping, for about 30 s at
+// most, then the outcome; true when it stopped.
+static bool WaitForServiceStop(SC_HANDLE service, SERVICE_STATUS *status)
 {
     printf("Stopping %s.", kServiceDisplayName);
     fflush(stdout);
     Sleep(kStopPollMs);
-    while (QueryServiceStatus(service, status) && status->dwCurrentState == SERVICE_STOP_PENDING) {
+    for (DWORD polls = 1; QueryServiceStatus(service, status); ++polls) {
+        if (status->dwCurrentState != SERVICE_STOP_PENDING || polls >= kStopWaitPolls) break;
         printf(".");
         fflush(stdout);
         Sleep(kStopPollMs);
     }
-    if (status->dwCurrentState == SERVICE_STOPPED) {
+    bool stopped = status->dwCurrentState == SERVICE_STOPPED;
+    if (stopped) {
         printf("\n%s stopped.\n", kServiceDisplayName);
     } else {
         printf("\n%s failed to stop.\n", kServiceDisplayName);
     }
+    return stopped;
 }
 
-void UninstallService()
+// The service's own stop failed: the stop request with the service's retry; false, with why,
+// when the BMC took none of them.
+static bool StopWatchdogForRemoval()
+{
+    bool stopped = false;
+    WatchdogOutcome last = {};
+    uint32_t tries = RetryWatchdogStop([&last] { return StopWatchdog(&last); }, [] {}, &stopped);
+    if (stopped) return true;
+    char cause[48];
+    DescribeOutcome(last, cause, sizeof(cause));
+    printf(kWatchdogStopFailedFormat, cause, static_cast<unsigned long>(tries));
+    printf("The %s is not removed: the timer may still run, and only the service's heartbeats keep the BMC from "
+           "resetting this server. Start the service again, or stop the timer with a BMC tool, then remove it.\n",
+           kServiceDisplayName);
+    return false;
+}
+
+// Stops the service if it runs. A stop that may have left the BMC's watchdog running, this one or
+// an earlier one of a service found stopped, is followed by the stop request. False when the
+// watchdog may still run.
+static bool StopForRemoval(SC_HANDLE service)
+{
+    SERVICE_STATUS status = {};
+    bool stopped = false;
+    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+        stopped = WaitForServiceStop(service, &status);
+    } else if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) {
+        stopped = true;
+    } else {
+        return true;  // neither stopped nor stopping: nothing of its stop to judge
+    }
+    return StopLeftNoTimer(stopped, status.dwWin32ExitCode) || StopWatchdogForRemoval();
+}
+
+bool UninstallService()
 {
     UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
     if (!manager.Valid()) {
         printf("OpenSCManager failed - %s\n", ErrorText());
-        return;
+        return false;
     }
     UniqueServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_ALL_ACCESS));
     if (!service.Valid()) {
         printf("ASR Service not found - %s\n", ErrorText());
-        return;
+        return false;
     }
-    SERVICE_STATUS status = {};
-    if (ControlService(service.Get(), SERVICE_CONTROL_STOP, &status)) WaitForServiceStop(service.Get(), &status);
-    if (DeleteService(service.Get())) {
-        printf("The %s removed.\n", kServiceDisplayName);
-        RemoveServiceEventSource();
-    } else {
+    if (!StopForRemoval(service.Get())) return false;
+    if (!DeleteService(service.Get())) {
         printf("Remove %s failed - %s\n", kServiceDisplayName, ErrorText());
+        return false;
     }
+    printf("The %s removed.\n", kServiceDisplayName);
+    RemoveServiceEventSource();
+    return true;
 }

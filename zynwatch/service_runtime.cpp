@@ -1,5 +1,7 @@
 #include "service_runtime.h"
 
+#include <initializer_list>
+
 #include "../common/guards.h"
 #include "health_monitor.h"
 #include "service_configuration.h"
@@ -8,38 +10,62 @@
 #include "watchdog_keeper.h"
 
 const DWORD kStartWaitHint = 3000;
-const DWORD kStartFailureExitCode = ERROR_BAD_UNIT;  // 20
+const DWORD kSuspendWaitMs = 1500;  // within the two seconds Windows gives a suspend notice
+const DWORD kSuspendPollMs = 10;
+
+enum PowerChange { kPowerNone, kPowerSuspend, kPowerResume };
 
 struct ServiceState {
     SERVICE_STATUS_HANDLE statusHandle;
     SERVICE_STATUS status;
     DWORD nextCheckPoint;
-    DWORD exitCode;
+    ServiceOutcome outcome;
     HANDLE stopEvent;
-    bool acceptPreshutdown;  // "ShutdownTimeout" is set: the shutdown phase is on
-    bool shutdownRequested;  // the stop event was set by the preshutdown control
-    // Held while a report is filled in and sent, and around exitCode and stopEvent, so the
-    // control handler's thread and the service thread never interleave.
+    HANDLE powerEvent;        // auto-reset: powerChange holds a change for the service thread
+    PowerChange powerChange;  // the latest power change not yet taken
+    bool suspendHandled;      // the service thread has stopped the watchdog for the latest suspend
+    bool acceptPreshutdown;   // "ShutdownTimeout" is set: the shutdown phase is on
+    bool shutdownRequested;   // the stop event was set by the preshutdown control
+    // Held while a report is filled in and sent, and around the other fields, so the control
+    // handler's thread and the service thread never interleave.
     CRITICAL_SECTION lock;
 };
 
-static ServiceState g_service = {nullptr, {}, 1, 0, nullptr, false, false, {}};
+static ServiceState g_service = {nullptr, {}, 1, {}, nullptr, nullptr, kPowerNone, false, false, false, {}};
+
+// The two events the service thread waits on.
+struct ServiceEvents {
+    HANDLE stop;
+    HANDLE power;
+};
 
 void InitializeServiceState()
 {
     InitializeCriticalSection(&g_service.lock);
 }
 
-static void SetExitCode(DWORD code)
+static void NoteReportFailure(DWORD error)
 {
     CriticalSectionLock lock(&g_service.lock);
-    g_service.exitCode = code;
+    g_service.outcome.reportFailure = error;
+}
+
+static void NoteStartFailure()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.outcome.startFailed = true;
+}
+
+static void NoteTimerLeftRunning()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.outcome.timerLeftRunning = true;
 }
 
 static DWORD ExitCode()
 {
     CriticalSectionLock lock(&g_service.lock);
-    return g_service.exitCode;
+    return ServiceExitCode(g_service.outcome);
 }
 
 // Fills the record by the reporting rules; the caller holds the lock.
@@ -50,6 +76,7 @@ static void FillStatus(DWORD state, DWORD exitCode, DWORD waitHint)
     status.dwWin32ExitCode = exitCode;
     status.dwWaitHint = waitHint;
     status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
+    if (state == SERVICE_RUNNING) status.dwControlsAccepted = kRunningControls;
     if (state == SERVICE_RUNNING && g_service.acceptPreshutdown) status.dwControlsAccepted |= SERVICE_ACCEPT_PRESHUTDOWN;
     if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
         status.dwCheckPoint = 0;
@@ -65,18 +92,23 @@ static BOOL SendStatus(DWORD state, DWORD exitCode, DWORD waitHint)
     return SetServiceStatus(g_service.statusHandle, &g_service.status);
 }
 
+void LogServiceError(const char *message)
+{
+    WriteServiceErrorEntry(GetLastError(), message);
+}
+
+// A report that failed: its error is noted for the final exit code and written to the log.
+static void LogReportFailure()
+{
+    NoteReportFailure(GetLastError());
+    LogServiceError("SetServiceStatus");
+}
+
 BOOL ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint)
 {
     BOOL reported = SendStatus(state, exitCode, waitHint);
-    if (!reported) LogServiceError("SetServiceStatus");
+    if (!reported) LogReportFailure();
     return reported;
-}
-
-void LogServiceError(const char *message)
-{
-    DWORD code = GetLastError();
-    SetExitCode(code);
-    WriteServiceErrorEntry(code, message);
 }
 
 void SignalServiceStop()
@@ -116,22 +148,108 @@ static BOOL ReportCurrentState()
     return SetServiceStatus(g_service.statusHandle, &g_service.status);
 }
 
-void WINAPI ServiceControlHandler(DWORD control)
+static PowerChange PowerChangeOf(DWORD eventType)
 {
-    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN) {
-        if (!ReportStopControl(control == SERVICE_CONTROL_PRESHUTDOWN)) LogServiceError("SetServiceStatus");
-        SignalServiceStop();
-        return;
-    }
-    if (!ReportCurrentState()) LogServiceError("SetServiceStatus");
+    if (eventType == PBT_APMSUSPEND) return kPowerSuspend;
+    if (eventType == PBT_APMRESUMEAUTOMATIC || eventType == PBT_APMRESUMESUSPEND) return kPowerResume;
+    return kPowerNone;
 }
 
-static void RunHeartbeats(WatchdogKeeper *keeper, HANDLE stopEvent)
+// Hands the change to the service thread; false when the service thread no longer takes any.
+static bool SignalPowerChange(PowerChange change)
+{
+    CriticalSectionLock lock(&g_service.lock);
+    if (g_service.powerEvent == nullptr) return false;
+    g_service.powerChange = change;
+    g_service.suspendHandled = false;
+    SetEvent(g_service.powerEvent);
+    return true;
+}
+
+static bool SuspendHandled()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    return g_service.suspendHandled || g_service.powerEvent == nullptr;
+}
+
+// Windows may suspend as soon as the handler returns, so a suspend waits, bounded, until the
+// service thread has dealt with the watchdog.
+static void SignalPowerEvent(DWORD eventType)
+{
+    PowerChange change = PowerChangeOf(eventType);
+    if (change == kPowerNone || !SignalPowerChange(change) || change != kPowerSuspend) return;
+    for (DWORD waited = 0; waited < kSuspendWaitMs && !SuspendHandled(); waited += kSuspendPollMs) {
+        Sleep(kSuspendPollMs);
+    }
+}
+
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void *eventData, void *context)
+{
+    (void)eventData;
+    (void)context;
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN) {
+        if (!ReportStopControl(control == SERVICE_CONTROL_PRESHUTDOWN)) LogReportFailure();
+        SignalServiceStop();
+    } else if (control == SERVICE_CONTROL_POWEREVENT) {
+        SignalPowerEvent(eventType);
+    } else if (!ReportCurrentState()) {
+        LogReportFailure();
+    }
+    return NO_ERROR;
+}
+
+static PowerChange TakePowerChange()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    PowerChange change = g_service.powerChange;
+    g_service.powerChange = kPowerNone;
+    return change;
+}
+
+static void MarkSuspendHandled()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.suspendHandled = true;
+}
+
+enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower };
+
+// A failed wait, or a change of the health verdict, counts as elapsed: the next pass follows at once.
+static WaitEnd WaitForStopOrPower(const ServiceEvents &events, DWORD milliseconds)
+{
+    HANDLE handles[3] = {events.stop, events.power, HealthWakeEvent()};
+    DWORD count = handles[2] != nullptr ? 3 : 2;
+    DWORD result = WaitForMultipleObjects(count, handles, FALSE, milliseconds);
+    if (result == WAIT_OBJECT_0) return kWaitStop;
+    if (result == WAIT_OBJECT_0 + 1) return kWaitPower;
+    return kWaitElapsed;
+}
+
+// A suspend stops the watchdog and waits for the resume, after which the next heartbeat arms it
+// again; a resume without a suspend changes nothing. False when a stop came first.
+static bool FollowPowerChange(WatchdogKeeper *keeper, const ServiceEvents &events)
+{
+    if (TakePowerChange() != kPowerSuspend) return true;
+    SuspendKeptWatchdog(keeper);
+    MarkSuspendHandled();
+    for (;;) {
+        if (WaitForStopOrPower(events, INFINITE) == kWaitStop) return false;
+        PowerChange change = TakePowerChange();
+        if (change == kPowerSuspend) MarkSuspendHandled();
+        if (change != kPowerResume) continue;
+        ResumeKeptWatchdog(keeper);
+        return true;
+    }
+}
+
+static void RunHeartbeats(WatchdogKeeper *keeper, const ServiceEvents &events)
 {
     for (;;) {
         uint32_t pause = NextHeartbeatPause(keeper);
-        if (!HeartbeatsWithheld()) SendHeartbeat(keeper);
-        if (WaitForNextHeartbeat(stopEvent, HeartbeatWaitMilliseconds(pause))) return;
+        if (!HeartbeatsWithheld()) pause = PauseAfterHeartbeat(pause, SendHeartbeat(keeper));
+        WaitEnd end = WaitForStopOrPower(events, HeartbeatWaitMilliseconds(pause));
+        if (end == kWaitStop) return;
+        if (end == kWaitPower && !FollowPowerChange(keeper, events)) return;
     }
 }
 
@@ -144,35 +262,38 @@ static void ReportStopRetry()
 static void ReportStartFailure()
 {
     LogServiceError("The service cann't be started since failed to launch device or driver!");
-    SetExitCode(kStartFailureExitCode);
-    ReportServiceStatus(SERVICE_STOP_PENDING, kStartFailureExitCode, 0);
-    SetLastError(kStartFailureExitCode);
+    NoteStartFailure();
+    ReportServiceStatus(SERVICE_STOP_PENDING, ExitCode(), 0);
 }
 
-static HANDLE CreateStopEvent()
+// The events, kept in the shared state for the control handler; false when either cannot be made.
+static bool CreateServiceEvents(ServiceEvents *events)
 {
-    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    events->stop = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    events->power = CreateEventA(nullptr, FALSE, FALSE, nullptr);
     CriticalSectionLock lock(&g_service.lock);
-    g_service.stopEvent = event;
-    return event;
+    g_service.stopEvent = events->stop;
+    g_service.powerEvent = events->power;
+    return events->stop != nullptr && events->power != nullptr;
 }
 
-// Closed under the lock, so a stop control never signals a handle that is going away.
-static void CloseStopEvent()
+// Closed under the lock, so a control never signals a handle that is going away.
+static void CloseServiceEvents()
 {
     CriticalSectionLock lock(&g_service.lock);
-    if (g_service.stopEvent == nullptr) return;
-    CloseHandle(g_service.stopEvent);
-    g_service.stopEvent = nullptr;
+    for (HANDLE *event : {&g_service.stopEvent, &g_service.powerEvent}) {
+        if (*event != nullptr) CloseHandle(*event);
+        *event = nullptr;
+    }
 }
 
 // Arms, heartbeats until the stop event, then stops the watchdog or, at shutdown, hands it over.
-static void KeepWatchdog(HANDLE stopEvent, uint16_t shutdownTimeout)
+static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
 {
     WatchdogKeeper keeper;
     if (StartKeepingWatchdog(&keeper, shutdownTimeout)) {
         StartHealthMonitor(keeper.settings);
-        RunHeartbeats(&keeper, stopEvent);
+        RunHeartbeats(&keeper, events);
         StopHealthMonitor();
         if (ShutdownRequested()) {
             HandOverToShutdown(&keeper);
@@ -181,37 +302,37 @@ static void KeepWatchdog(HANDLE stopEvent, uint16_t shutdownTimeout)
     } else {
         ReportStartFailure();
     }
-    // A timer left running would reset a healthy server: that stop is a failure, not a success.
-    if (!StopKeptWatchdog(&keeper, ReportStopRetry) && ExitCode() == NO_ERROR) SetExitCode(kStopFailureExitCode);
+    if (!StopKeptWatchdog(&keeper, ReportStopRetry)) NoteTimerLeftRunning();
 }
 
 void RunWatchdogService()
 {
-    SetExitCode(NO_ERROR);
     if (!ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) return;
-    HANDLE stopEvent = CreateStopEvent();
-    if (stopEvent == nullptr) return;
-    uint16_t shutdownTimeout = ReadShutdownTimeout();
-    AcceptPreshutdown(shutdownTimeout != 0);
-    SetExitCode(NO_ERROR);
-    if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) KeepWatchdog(stopEvent, shutdownTimeout);
-    CloseStopEvent();
+    ServiceEvents events;
+    if (CreateServiceEvents(&events)) {
+        uint16_t shutdownTimeout = ReadShutdownTimeout();
+        AcceptPreshutdown(shutdownTimeout != 0);
+        if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) KeepWatchdog(events, shutdownTimeout);
+    } else {
+        ReportStartFailure();
+    }
+    CloseServiceEvents();
 }
 
 void WINAPI ServiceMain(DWORD argc, char **argv)
 {
     (void)argc;
     (void)argv;
-    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerA(kServiceName, ServiceControlHandler);
+    SERVICE_STATUS_HANDLE handle = RegisterServiceCtrlHandlerExA(kServiceName, ServiceControlHandler, nullptr);
     if (handle == nullptr) return;
     {
         CriticalSectionLock lock(&g_service.lock);
         g_service.statusHandle = handle;
         g_service.status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
         g_service.status.dwServiceSpecificExitCode = 0;
-        g_service.exitCode = NO_ERROR;
     }
     if (ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) RunWatchdogService();
+    // The one place the end is decided: the exit code follows from what happened.
     ReportServiceStatus(SERVICE_STOPPED, ExitCode(), 0);
 }
 

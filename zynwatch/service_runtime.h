@@ -3,12 +3,13 @@
 // reports and the heartbeat loop. BMC requests run only on the service main function's thread.
 #include <windows.h>
 
-// Exit code of the final stopped report when every stop request failed and the BMC's watchdog
-// may still run: ERROR_IO_DEVICE, "The request could not be performed because of an I/O device error."
-const DWORD kStopFailureExitCode = ERROR_IO_DEVICE;  // 1117
+#include "service_outcome.h"
 
 // Wait hint of the stop-pending report that answers the preshutdown control: two requests.
 const DWORD kShutdownWaitHint = 10000;
+
+// Controls the service accepts while it runs, besides the preshutdown control when it is on.
+const DWORD kRunningControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_POWEREVENT;
 
 // Prepares the state the two service threads share; once, before anything else here.
 void InitializeServiceState();
@@ -17,10 +18,10 @@ void InitializeServiceState();
 void RunServiceEntry();
 
 void WINAPI ServiceMain(DWORD argc, char **argv);
-void WINAPI ServiceControlHandler(DWORD control);
+DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void *eventData, void *context);
 BOOL ReportServiceStatus(DWORD state, DWORD exitCode, DWORD waitHint);
 void RunWatchdogService();
 void SignalServiceStop();
 
-// One event log entry; the thread's last error becomes the exit code of the final report.
+// One error entry in the event log with the thread's last error and the message.
 void LogServiceError(const char *message);

@@ -42,10 +42,26 @@ static bool TimerGuardsTheOs(const WatchdogReading &reading)
     return ReadingRunning(reading) && ReadingTimerUse(reading) == kTimerUseSmsOs && ReadingTimeoutAction(reading) != 0;
 }
 
+// The interval the service uses with this configuration.
+static uint32_t IntervalInUse(const ConfigurationFacts &configuration)
+{
+    return HeartbeatIntervalInUse(configuration.heartbeatInterval, configuration.heartbeatRead,
+                                  ArmedSettings(configuration.settings));
+}
+
+bool HeartbeatsMissing(const StatusFacts &facts)
+{
+    if (!facts.bmc.read || !TimerGuardsTheOs(facts.bmc.reading)) return false;
+    const WatchdogReading &reading = facts.bmc.reading;
+    uint64_t allowed = (static_cast<uint64_t>(IntervalInUse(facts.configuration)) + kMissedHeartbeatMarginSeconds) * 10;
+    return reading.presentCountdown + allowed < reading.initialCountdown;
+}
+
 StatusExitCode DecideStatusExitCode(const StatusFacts &facts)
 {
     if (HealthWithheld(facts.health)) return kStatusBmcWillAct;
     if (!facts.bmc.read) return kStatusBmcUnreadable;
+    if (HeartbeatsMissing(facts)) return kStatusBmcWillAct;
     bool guarded = ServiceRuns(facts.service) && TimerGuardsTheOs(facts.bmc.reading);
     return guarded ? kStatusProtected : kStatusUnprotected;
 }
@@ -88,10 +104,11 @@ static void AddConfigurationLines(const ConfigurationFacts &configuration, Statu
     AddLine(report, "TimeoutAction: %s (%u)", TimeoutActionName(settings.timeoutAction),
             static_cast<unsigned>(settings.timeoutAction));
     AddLine(report, "TimeoutValue: %u s", static_cast<unsigned>(settings.timeoutValue));
-    AddLine(report, "PreTimeoutAction: %s (%u)", PreTimeoutInterruptName(settings.preTimeoutAction),
-            static_cast<unsigned>(settings.preTimeoutAction));
+    AddLine(report, "PreTimeoutAction: %s (%u)%s", PreTimeoutInterruptName(settings.preTimeoutAction),
+            static_cast<unsigned>(settings.preTimeoutAction),
+            PreTimeoutLacksRoom(settings) ? ", not armed: it would come less than 30 s after a heartbeat" : "");
     AddLine(report, "PreTimeoutInterval: %u s", static_cast<unsigned>(settings.preTimeoutInterval));
-    unsigned long used = HeartbeatIntervalInUse(configuration.heartbeatInterval, configuration.heartbeatRead, settings);
+    unsigned long used = IntervalInUse(configuration);
     if (configuration.heartbeatRead) {
         AddLine(report, "HeartbeatInterval: %lu s configured, %lu s in use",
                 static_cast<unsigned long>(configuration.heartbeatInterval), used);
@@ -158,8 +175,9 @@ static void AddServiceReason(const ServiceFacts &service, char *reasons)
     }
 }
 
-static void AddBmcReason(const BmcFacts &bmc, char *reasons)
+static void AddBmcReason(const StatusFacts &facts, char *reasons)
 {
+    const BmcFacts &bmc = facts.bmc;
     if (!bmc.read) {
         AddReason(reasons, "the BMC could not be read");
     } else if (!ReadingRunning(bmc.reading)) {
@@ -171,6 +189,11 @@ static void AddBmcReason(const BmcFacts &bmc, char *reasons)
         AddReason(reasons, reason);
     } else if (ReadingTimeoutAction(bmc.reading) == 0) {
         AddReason(reasons, "the BMC's timer takes no action when it expires");
+    } else if (HeartbeatsMissing(facts)) {
+        char left[16], reason[96];
+        FormatCountdown(bmc.reading.presentCountdown, left, sizeof(left));
+        snprintf(reason, sizeof(reason), "heartbeats are not reaching the BMC, which acts in %s", left);
+        AddReason(reasons, reason);
     }
 }
 
@@ -180,7 +203,7 @@ static void AddVerdictLine(const StatusFacts &facts, StatusReport *report)
     char reasons[kReasonsSize] = "";
     AddServiceReason(facts.service, reasons);
     bool serviceFails = reasons[0] != '\0';
-    AddBmcReason(facts.bmc, reasons);
+    AddBmcReason(facts, reasons);
     if (reasons[0] == '\0') {
         AddLine(report, "Protected: yes");
     } else if (!facts.bmc.read && !serviceFails) {

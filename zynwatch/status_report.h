@@ -45,7 +45,16 @@ struct StatusFacts {
     HealthFacts health;
 };
 
+// 3: the watchdog runs, but the BMC will act: heartbeats are not reaching it.
 enum StatusExitCode { kStatusProtected = 0, kStatusUnprotected = 1, kStatusBmcUnreadable = 2, kStatusBmcWillAct = 3 };
+
+// Seconds beyond the interval in use that a countdown may have run down before the heartbeats
+// count as not arriving: one request's time-out and its answer, with room.
+const uint32_t kMissedHeartbeatMarginSeconds = 10;
+
+// True when the BMC's timer guards the OS and its countdown ran down further than the interval in
+// use and the margin since its last start: the heartbeats are not reaching it.
+bool HeartbeatsMissing(const StatusFacts &facts);
 
 const size_t kStatusMaxLines = 48;
 const size_t kStatusLineSize = 160;
@@ -56,7 +65,8 @@ struct StatusReport {
     StatusExitCode exitCode;
 };
 
-// 3 while the service withholds its heartbeats, 2 when the BMC could not be read, 0 when the service and the BMC's SMS/OS timer run, else 1.
+// 3 while the service withholds its heartbeats or they are missing, 2 when the BMC could not be
+// read, 0 when the service and the BMC's SMS/OS timer run, else 1.
 StatusExitCode DecideStatusExitCode(const StatusFacts &facts);
 
 void BuildStatusReport(const StatusFacts &facts, StatusReport *report);

@@ -5,9 +5,7 @@
 #include "service_configuration.h"
 #include "service_events.h"
 #include "watchdog.h"
-
-const uint32_t kStopLeastTries = 3;
-const ULONGLONG kStopRetryWindowMs = 10000;
+#include "watchdog_stop_retry.h"
 
 // A watchdog that expired since its last Set left the SMS/OS flag; the arm clears it.
 static void ReportPreviousExpiry()
@@ -32,7 +30,9 @@ static void VerifyArming(const WatchdogSettings &settings)
 bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout)
 {
     *keeper = {};
-    keeper->settings = LoadWatchdogSettings();
+    WatchdogSettings configured = LoadWatchdogSettings();
+    if (PreTimeoutLacksRoom(configured)) ReportPreTimeoutLeftOut(configured);
+    keeper->settings = ArmedSettings(configured);
     keeper->settings.shutdownTimeout = shutdownTimeout;
     ReportPreviousExpiry();
     if (!ArmWatchdog(keeper->settings)) return false;
@@ -67,30 +67,52 @@ static bool Heartbeat(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
     return Rearm(keeper, outcome);
 }
 
-void SendHeartbeat(WatchdogKeeper *keeper)
+bool SendHeartbeat(WatchdogKeeper *keeper)
 {
     WatchdogOutcome outcome = {};
     bool succeeded = Heartbeat(keeper, &outcome);
     uint32_t failures = 0;
     HealthChange change = NoteHeartbeat(&keeper->health, succeeded, &failures);
-    if (change == kHealthFirstFailure) ReportHeartbeatFailed(outcome);
-    if (change == kHealthRecovered) ReportHeartbeatsResumed(failures);
+    UnwrittenHealth unwritten = {};
+    if (!HealthEntryDue(&keeper->healthLog, change, GetTickCount64(), &unwritten)) return succeeded;
+    if (change == kHealthFirstFailure) ReportHeartbeatFailed(outcome, unwritten);
+    if (change == kHealthRecovered) ReportHeartbeatsResumed(failures, unwritten);
+    return succeeded;
+}
+
+static void NothingBeforeRetry() {}
+
+// The stop request with its retry; gives the tries and, in *last, how the last one ended.
+static uint32_t StopWithRetry(void (*beforeRetry)(), bool *stopped, WatchdogOutcome *last)
+{
+    return RetryWatchdogStop([last] { return StopWatchdog(last); }, beforeRetry, stopped);
 }
 
 bool StopKeptWatchdog(const WatchdogKeeper *keeper, void (*beforeRetry)())
 {
-    ULONGLONG first = GetTickCount64();
-    WatchdogOutcome outcome = {};
-    for (uint32_t tries = 1;; ++tries) {
-        if (StopWatchdog(&outcome)) return true;
-        bool retry = tries < kStopLeastTries || GetTickCount64() - first < kStopRetryWindowMs;
-        if (!retry) {
-            ReportWatchdogStillArmed(tries, outcome, keeper->settings);
-            return false;
-        }
-        beforeRetry();
-        Sleep(kStopRetryPauseMs);
+    bool stopped = false;
+    WatchdogOutcome last = {};
+    uint32_t tries = StopWithRetry(beforeRetry, &stopped, &last);
+    if (!stopped) ReportWatchdogStillArmed(tries, last, keeper->settings);
+    return stopped;
+}
+
+void SuspendKeptWatchdog(const WatchdogKeeper *keeper)
+{
+    bool stopped = false;
+    WatchdogOutcome last = {};
+    uint32_t tries = StopWithRetry(NothingBeforeRetry, &stopped, &last);
+    if (stopped) {
+        ReportSuspendStoppedWatchdog();
+    } else {
+        ReportSuspendLeftWatchdogRunning(tries, last, keeper->settings);
     }
+}
+
+void ResumeKeptWatchdog(WatchdogKeeper *keeper)
+{
+    keeper->rearmPending = true;
+    ReportResumeRearmsWatchdog(keeper->settings);
 }
 
 void HandOverToShutdown(const WatchdogKeeper *keeper)

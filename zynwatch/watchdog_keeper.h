@@ -1,35 +1,44 @@
 #pragma once
 // The BMC's watchdog as the service keeps it: armed and checked at start, one heartbeat per
-// pause, re-armed after a BMC reset, stopped with retries, handed over at shutdown. Runs on the
-// service thread only; every entry it writes goes to the event log.
+// pause, re-armed after a BMC reset, stopped with retries, stopped for sleep and armed again at
+// resume, handed over at shutdown. Runs on the service thread only; every entry it writes goes to
+// the event log.
 #include <stdint.h>
 
 #include "heartbeat_rules.h"
 #include "service_configuration_rules.h"
 
 struct WatchdogKeeper {
-    WatchdogSettings settings;
+    WatchdogSettings settings;  // as armed (see ArmedSettings)
     IntervalWatch interval;
     HeartbeatHealth health;
-    bool rearmPending;  // the BMC lost its settings and a re-arm has not succeeded yet
+    HealthLog healthLog;
+    bool rearmPending;  // the BMC lost its settings, or Windows resumed, and a re-arm has not succeeded yet
 };
 
-// Loads the settings, reports a watchdog expiry found in the BMC, arms, checks what the BMC
-// stored and starts the countdown. False when the arm or the first reset failed.
+// Loads the settings, reports a watchdog expiry found in the BMC and a pre-timeout interrupt left
+// out, arms, checks what the BMC stored and starts the countdown. False when the arm or the first
+// reset failed.
 bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout);
 
 // Reads the interval and gives the pause before the next heartbeat, in seconds.
 uint32_t NextHeartbeatPause(WatchdogKeeper *keeper);
 
-// One heartbeat, with the re-arm of a BMC that answers 0x80 and the health entries.
-void SendHeartbeat(WatchdogKeeper *keeper);
+// One heartbeat, with the re-arm of a BMC that answers 0x80 and the health entries; true when
+// it reached the BMC.
+bool SendHeartbeat(WatchdogKeeper *keeper);
 
 // Stops the watchdog, trying again for about 10 s and at least three times in all, with
 // beforeRetry called before each retry. False, with an error entry, when every try failed.
 bool StopKeptWatchdog(const WatchdogKeeper *keeper, void (*beforeRetry)());
 
+// Windows goes to sleep: stops the watchdog with the stop's retry and writes an entry either way.
+void SuspendKeptWatchdog(const WatchdogKeeper *keeper);
+
+// Windows resumed: writes an entry; the next heartbeat, due at once, arms the watchdog again.
+void ResumeKeptWatchdog(WatchdogKeeper *keeper);
+
 // Gives the watchdog the shutdown countdown instead of stopping it.
 void HandOverToShutdown(const WatchdogKeeper *keeper);
 
-const uint32_t kStopRetryPauseMs = 1000;
 const uint32_t kStopRetryWaitHintMs = 10000;  // the pause and one request of at most 5 s, with room

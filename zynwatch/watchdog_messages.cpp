@@ -1,6 +1,8 @@
 #include "watchdog_messages.h"
 
-#include <stdio.h>
+#include <string.h>
+
+#include "watchdog_stop.h"
 
 const uint8_t kBmcAddress = 0x20;
 const uint8_t kApplicationNetFnLun = 0x18;  // network function 0x06, LUN 0
@@ -9,7 +11,6 @@ const uint8_t kResetWatchdogCommand = 0x22;
 const uint8_t kGetWatchdogCommand = 0x25;
 const uint8_t kTimerUseDontStop = 0x40;
 const uint8_t kClearSmsOsExpiration = 0x10;
-const uint16_t kStopCountdown = 3000;         // 300 s in 100 ms counts
 
 static void BuildSetMessage(uint8_t timerUse, uint8_t actions, uint8_t preTimeoutInterval, uint16_t countdown,
                             uint8_t message[kSetWatchdogMessageLength])
@@ -40,9 +41,11 @@ void BuildArmMessage(const WatchdogSettings &settings, uint8_t message[kSetWatch
     BuildSetMessage(kTimerUseSmsOs, actions, settings.preTimeoutInterval, countdown, message);
 }
 
+static_assert(kStopWatchdogMessageLength == kSetWatchdogMessageLength, "the stop is a Set Watchdog Timer");
+
 void BuildStopMessage(uint8_t message[kSetWatchdogMessageLength])
 {
-    BuildSetMessage(kTimerUseSmsOs, 0x00, 0x00, kStopCountdown, message);
+    memcpy(message, kStopWatchdogMessage, kStopWatchdogMessageLength);
 }
 
 void BuildResetMessage(uint8_t message[kResetWatchdogMessageLength])
@@ -130,9 +133,5 @@ bool OutcomeSucceeded(const WatchdogOutcome &outcome)
 
 void DescribeOutcome(const WatchdogOutcome &outcome, char *text, size_t size)
 {
-    if (outcome.error != 0) {
-        snprintf(text, size, "error %lu", static_cast<unsigned long>(outcome.error));
-    } else {
-        snprintf(text, size, "completion code 0x%02X", outcome.completionCode);
-    }
+    DescribeRequestEnd(outcome.error, outcome.completionCode, text, size);
 }

@@ -50,6 +50,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(message[5] == settings.preTimeoutInterval);
     FUZZ_CHECK(message[7] == (countdown & 0xFF) && message[8] == (countdown >> 8));
 
+    // The interrupt is armed only with 30 s from a heartbeat to it; without one the interval is 0.
+    WatchdogSettings armed = ArmedSettings(settings);
+    FUZZ_CHECK(armed.preTimeoutAction == 0 ? armed.preTimeoutInterval == 0
+                                           : armed.timeoutValue >= armed.preTimeoutInterval + kPreTimeoutRoomSeconds);
+
     // Settings straight from the input, as no loader would pass them, still build without fault.
     WatchdogSettings raw;
     in.Fill(reinterpret_cast<uint8_t *>(&raw), sizeof(raw));

@@ -1,12 +1,27 @@
 // The heartbeat loop's decisions and the names administrators read, without the BMC.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "heartbeat_rules.h"
+#include "service_outcome.h"
 #include "test_watchdog_settings.h"
+#include "watchdog_messages.h"
 #include "watchdog_names.h"
+
+// Bytes as "20 18 24".
+static std::string HexText(const uint8_t *bytes, size_t count)
+{
+    std::string text;
+    char piece[4];
+    for (size_t i = 0; i < count; ++i) {
+        snprintf(piece, sizeof(piece), "%02X", bytes[i]);
+        text += (i != 0 ? " " : "") + std::string(piece);
+    }
+    return text;
+}
 
 TEST(HeartbeatRules, AnIntervalTheDeadlineCannotOutlastIsReplaced)
 {
@@ -36,6 +51,58 @@ TEST(HeartbeatRules, AnIntervalTheDeadlineCannotOutlastIsReplaced)
     }
     EXPECT_EQ(180u, WatchdogDeadlineSeconds(Settings(3, 2, 300, 120)));
     EXPECT_EQ(0u, WatchdogDeadlineSeconds(Settings(3, 2, 10, 255)));
+}
+
+// A pre-timeout interrupt less than 30 s after a heartbeat would interrupt a healthy server at one
+// slow answer, and one not shorter than the timeout is refused by the BMC: both are armed without
+// the interrupt. Without an interrupt the interval means nothing and is armed as 0, so a BMC never
+// refuses it either.
+TEST(HeartbeatRules, APreTimeoutInterruptIsArmedOnlyWithThirtySecondsOfRoom)
+{
+    struct Case {
+        WatchdogSettings configured;
+        bool lacksRoom;
+        uint8_t interrupt, interval;
+        uint32_t deadline;
+    } cases[] = {
+        {Settings(3, 2, 300, 120), false, 2, 120, 180},
+        {Settings(3, 2, 50, 20), false, 2, 20, 30},  // exactly 30 s of room
+        {Settings(3, 2, 49, 20), true, 0, 0, 49},
+        {Settings(3, 2, 25, 20), true, 0, 0, 25},    // the interrupt 5 s after each heartbeat
+        {Settings(3, 1, 20, 20), true, 0, 0, 20},    // as long as the timeout: refused by the BMC
+        {Settings(1, 3, 10, 255), true, 0, 0, 10},
+        {Settings(3, 0, 20, 255), false, 0, 0, 20},  // no interrupt: nothing to warn about
+        {Settings(3, 0, 300, 120), false, 0, 0, 300},
+        {Settings(3, 0, 300, 0), false, 0, 0, 300},
+    };
+    for (const Case &c : cases) {
+        const WatchdogSettings &configured = c.configured;
+        SCOPED_TRACE(std::to_string(configured.preTimeoutAction) + " at " + std::to_string(configured.preTimeoutInterval) +
+                     " s of " + std::to_string(configured.timeoutValue) + " s");
+        EXPECT_EQ(c.lacksRoom, PreTimeoutLacksRoom(configured));
+        WatchdogSettings armed = ArmedSettings(configured);
+        EXPECT_EQ(c.interrupt, armed.preTimeoutAction);
+        EXPECT_EQ(c.interval, armed.preTimeoutInterval);
+        EXPECT_EQ(configured.timeoutAction, armed.timeoutAction);
+        EXPECT_EQ(configured.timeoutValue, armed.timeoutValue);
+        EXPECT_EQ(c.deadline, WatchdogDeadlineSeconds(armed));
+    }
+    uint8_t arm[kSetWatchdogMessageLength];
+    BuildArmMessage(ArmedSettings(Settings(3, 0, 300, 0)), arm);
+    EXPECT_EQ("20 18 24 04 03 00 10 B8 0B", HexText(arm, sizeof(arm))) << "the install values armed as ever";
+    BuildArmMessage(ArmedSettings(Settings(3, 2, 25, 20)), arm);
+    EXPECT_EQ("20 18 24 04 03 00 10 FA 00", HexText(arm, sizeof(arm))) << "the timeout action alone";
+}
+
+// One failed heartbeat costs the retry pace, not the interval: 2 s, or the interval when shorter.
+TEST(HeartbeatRules, AFailedHeartbeatIsTriedAgainAtTheRetryPace)
+{
+    EXPECT_EQ(12u, PauseAfterHeartbeat(12, true));
+    EXPECT_EQ(2u, PauseAfterHeartbeat(12, false));
+    EXPECT_EQ(2u, PauseAfterHeartbeat(240, false));
+    EXPECT_EQ(2u, PauseAfterHeartbeat(2, false));
+    EXPECT_EQ(1u, PauseAfterHeartbeat(1, false));
+    EXPECT_EQ(1u, PauseAfterHeartbeat(1, true));
 }
 
 TEST(HeartbeatRules, AReplacedIntervalIsReportedOncePerConfiguredValue)
@@ -68,6 +135,56 @@ TEST(HeartbeatRules, HealthChangesOnlyAtTheFirstFailureAndTheFirstSuccessAfter)
     EXPECT_EQ(3u, failures);
     EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, true, &failures));
     EXPECT_EQ(kHealthFirstFailure, NoteHeartbeat(&health, false, &failures));
+}
+
+// A BMC busy every two seconds, by a fake clock: within an hour one warning and one recovery
+// entry; the first of each kind after the hour counts every change that was left out.
+TEST(HeartbeatRules, AFlappingBmcWritesOneEntryOfEachKindAnHourAndCountsTheRest)
+{
+    HealthLog log = {};
+    UnwrittenHealth unwritten = {99, 99};
+    const uint64_t start = 5000;
+    EXPECT_FALSE(HealthEntryDue(&log, kHealthUnchanged, start, &unwritten));
+    int failuresWritten = 0, recoveriesWritten = 0;
+    uint64_t now = start;
+    for (; now < start + kHealthEntryPeriodMs; now += 2000) {
+        HealthChange change = (now / 2000) % 2 == 0 ? kHealthFirstFailure : kHealthRecovered;
+        if (!HealthEntryDue(&log, change, now, &unwritten)) continue;
+        EXPECT_EQ(0u, unwritten.failures) << now;
+        EXPECT_EQ(0u, unwritten.recoveries) << now;
+        ++(change == kHealthFirstFailure ? failuresWritten : recoveriesWritten);
+    }
+    EXPECT_EQ(1, failuresWritten);
+    EXPECT_EQ(1, recoveriesWritten);
+    EXPECT_EQ(899u, log.unwrittenFailures);
+    EXPECT_EQ(899u, log.unwrittenRecoveries);
+    ASSERT_TRUE(HealthEntryDue(&log, kHealthFirstFailure, now, &unwritten)) << "an hour after the first warning";
+    EXPECT_EQ(899u, unwritten.failures);
+    EXPECT_EQ(899u, unwritten.recoveries);
+    ASSERT_TRUE(HealthEntryDue(&log, kHealthRecovered, now + 2000, &unwritten)) << "an hour after the first recovery";
+    EXPECT_EQ(0u, unwritten.failures) << "counted once, with the entry that was due first";
+    EXPECT_EQ(0u, unwritten.recoveries);
+    EXPECT_FALSE(HealthEntryDue(&log, kHealthFirstFailure, now + 4000, &unwritten));
+    ASSERT_TRUE(HealthEntryDue(&log, kHealthFirstFailure, now + kHealthEntryPeriodMs, &unwritten));
+    EXPECT_EQ(1u, unwritten.failures);
+    EXPECT_EQ(0u, unwritten.recoveries);
+}
+
+// The exit code of the final report: a start failure, then a timer left running, then a failed report.
+TEST(ServiceOutcome, TheExitCodeFollowsWhatHappened)
+{
+    struct Case {
+        ServiceOutcome outcome;
+        uint32_t exitCode;
+    } cases[] = {
+        {{false, false, 0}, 0},
+        {{true, false, 0}, 20},
+        {{true, true, 5}, 20},  // the start failure names the cause; its stop request is still sent
+        {{false, true, 0}, 1117},
+        {{false, true, 6}, 1117},
+        {{false, false, 6}, 6},
+    };
+    for (const Case &c : cases) EXPECT_EQ(c.exitCode, ServiceExitCode(c.outcome));
 }
 
 TEST(WatchdogNames, EveryUseActionInterruptAndFlag)

@@ -206,15 +206,59 @@ TEST(StatusReport, ServiceAndConfigurationLines)
         facts.service = {0, state, 0, 0, 2};
         EXPECT_EQ(states[state], Value(facts, "Service"));
     }
-    facts.configuration.settings = Settings(1, 2, 20, 5);
+    facts.configuration.settings = Settings(1, 2, 60, 20);
     facts.configuration.heartbeatInterval = 45;
     facts.configuration.shutdownTimeout = 120;
     EXPECT_EQ("hard reset (1)", Value(facts, "TimeoutAction"));
-    EXPECT_EQ("20 s", Value(facts, "TimeoutValue"));
+    EXPECT_EQ("60 s", Value(facts, "TimeoutValue"));
     EXPECT_EQ("NMI / diagnostic interrupt (2)", Value(facts, "PreTimeoutAction"));
-    EXPECT_EQ("5 s", Value(facts, "PreTimeoutInterval"));
-    EXPECT_EQ("45 s configured, 5 s in use", Value(facts, "HeartbeatInterval")) << "the interrupt 15 s after a heartbeat";
+    EXPECT_EQ("20 s", Value(facts, "PreTimeoutInterval"));
+    EXPECT_EQ("45 s configured, 17 s in use", Value(facts, "HeartbeatInterval")) << "the interrupt 40 s after a heartbeat";
+    facts.configuration.settings = Settings(1, 2, 20, 5);
+    EXPECT_EQ("NMI / diagnostic interrupt (2), not armed: it would come less than 30 s after a heartbeat",
+              Value(facts, "PreTimeoutAction"));
+    EXPECT_EQ("45 s configured, 7 s in use", Value(facts, "HeartbeatInterval")) << "the timeout alone, 20 s after a heartbeat";
     EXPECT_EQ("120 s", Value(facts, "ShutdownTimeout"));
     facts.configuration.heartbeatRead = false;
     EXPECT_EQ("not readable, 1 s in use", Value(facts, "HeartbeatInterval"));
+}
+
+// 100.0 s left of a 300.0 s countdown with a 45 s interval in use: the heartbeats are not arriving,
+// whether the service runs or not, and the BMC acts when the countdown runs out.
+TEST(StatusReport, ACountdownTheHeartbeatsDoNotRestartSaysWhenTheBmcActsAndExitsWithThree)
+{
+    StatusFacts facts = ProtectedFacts();
+    facts.configuration.heartbeatInterval = 45;
+    facts.bmc.reading.presentCountdown = 1000;
+    StatusExitCode exitCode = kStatusProtected;
+    Text(facts, &exitCode);
+    EXPECT_EQ(kStatusBmcWillAct, exitCode);
+    EXPECT_EQ("no - heartbeats are not reaching the BMC, which acts in 100.0 s", Value(facts, "Protected"));
+    facts.service.state = kServiceStateStopped;
+    EXPECT_EQ(kStatusBmcWillAct, DecideStatusExitCode(facts)) << "a stop that left the timer running";
+    EXPECT_EQ("no - the service is not running; heartbeats are not reaching the BMC, which acts in 100.0 s",
+              Value(facts, "Protected"));
+    facts.service.state = kServiceStateRunning;
+    struct Case {
+        uint16_t present;
+        StatusExitCode exitCode;
+    } cases[] = {
+        {3000 - 550, kStatusProtected},  // 45 s and the 10 s margin, not more
+        {3000 - 551, kStatusBmcWillAct},
+        {0, kStatusBmcWillAct},
+    };
+    for (const Case &c : cases) {
+        facts.bmc.reading.presentCountdown = c.present;
+        EXPECT_EQ(c.exitCode, DecideStatusExitCode(facts)) << c.present;
+    }
+    facts.configuration.heartbeatInterval = 600;  // replaced by (300 - 5) / 2 = 147 s
+    facts.bmc.reading.presentCountdown = 3000 - 1570;
+    EXPECT_EQ(kStatusProtected, DecideStatusExitCode(facts)) << "judged by the interval in use";
+    facts.bmc.reading.presentCountdown = 3000 - 1571;
+    EXPECT_EQ(kStatusBmcWillAct, DecideStatusExitCode(facts));
+    facts.bmc.reading.timerActions = 0x00;
+    EXPECT_EQ(kStatusUnprotected, DecideStatusExitCode(facts)) << "a timer without an action does not act";
+    facts.bmc.reading.timerActions = 0x03;
+    facts.bmc.reading.timerUse = 0x04;
+    EXPECT_EQ(kStatusUnprotected, DecideStatusExitCode(facts)) << "a stopped timer does not count down";
 }

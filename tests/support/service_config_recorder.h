@@ -32,8 +32,9 @@ private:
     ImportHook hook_;
 };
 
-// What -install and the installer configure: a restart after a minute at the first and second
-// failure, nothing after, the count reset after a day, and a stop with an exit code as a failure.
+// What -install and the installer configure: a restart after 5 s at the first and second failure,
+// after a minute at every later one, the count reset after a day, and a stop with an exit code as
+// a failure.
 const std::vector<std::string> kRecoveryCalls = {
-    "failure actions reset=86400 reboot=- command=- restart/60000 restart/60000 none/0",
+    "failure actions reset=86400 reboot=- command=- restart/5000 restart/5000 restart/60000",
     "failure actions flag 1"};

@@ -1,5 +1,6 @@
 # The command line as an administrator uses it: usage, -install with its options, installing
-# twice, -remove, all with their exact messages and exit code 0.
+# twice, -remove, all with their exact messages; the exit code is 0 when the command did what was
+# asked and 1 when not.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$(dirname "$0")/zynwatch_scenario.sh"
 scenario_begin zynwatch_command_line
@@ -57,7 +58,7 @@ expect_eq "TimeoutValue type=4 size=4 dword=600" "$(service_value TimeoutValue)"
 zynwatch_to "$out" "$ZYNWATCH" -install
 expect_match $'^ASR Service Exist - .+ \\(0x431\\)\r$' "$(cat "$out")" "the second install reports the existing service"
 expect_eq 1 "$(wc -l <"$out")" "one line"
-expect_eq 0 "$(cat "$out.exit")" "exit code 0"
+expect_eq 1 "$(cat "$out.exit")" "exit code 1: nothing was installed"
 expect_eq "TimeoutValue type=4 size=4 dword=600" "$(service_value TimeoutValue)" "values untouched"
 expect_eq "TimeoutAction type=4 size=4 dword=1" "$(service_value TimeoutAction)" "values untouched"
 
@@ -72,7 +73,7 @@ expect_match '^absent' "$(zyntest reg-values "$source_key")" "and its event sour
 
 zynwatch_to "$out" "$ZYNWATCH" -remove
 expect_match $'^ASR Service not found - .+ \\(0x424\\)\r$' "$(cat "$out")" "removing again: the system's text for 1060"
-expect_eq 0 "$(cat "$out.exit")" "exit code 0"
+expect_eq 1 "$(cat "$out.exit")" "exit code 1: nothing was removed"
 
 # -install wins over -remove; a plain install stores the install values.
 zynwatch_to "$out" "$ZYNWATCH" -remove -install
@@ -87,5 +88,6 @@ long="$WINEPREFIX/drive_c/$(printf 'a%.0s' {1..100})/$(printf 'b%.0s' {1..100})/
 mkdir -p "$long" && cp "$ZYNWATCH" "$long/"
 zynwatch_to "$out" "$long/zynwatch.exe" -install
 expect_match $'^Unable to install DuraRavuviZerovod Service - .+ \\(0x7a\\)\r$' "$(cat "$out")" "a cut path is refused"
+expect_eq 1 "$(cat "$out.exit")" "exit code 1 for a refused install"
 expect_match '^absent' "$(zyntest service-status ZynAsrService)" "nothing was created from the cut path"
 expect_eq "" "$(event_strings "$start_line")" "the command line never writes to the event log"

@@ -299,6 +299,31 @@ TEST_F(ServiceFaults, FailingHeartbeatsAreReportedOnceAndTheirEndWithTheirCount)
     }
 }
 
+// TimeoutValue 20 and HeartbeatInterval 6: one busy answer must not cost the interval. Two busy
+// heartbeats are each tried again 2 s later by the driver's clock, and the interval applies again
+// after the first that succeeds.
+TEST_F(ServiceFaults, AFailedHeartbeatIsTriedAgainWithinTwoSecondsUntilOneSucceeds)
+{
+    SetServiceDword("TimeoutValue", 20);
+    SetHeartbeatInterval(6);
+    InjectAt(kStartRequests, 2, {"0xC0", IMBSIM_SET_COMPLETION_CODE, 0xC0});
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 4, 20000)) << "two busy heartbeats, the good one and the next";
+    StopAndWait();
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
+    ASSERT_GE(log.size(), kStartRequests + 4);
+    EXPECT_EQ(0xC0, log[kStartRequests].response[0]);
+    EXPECT_EQ(0xC0, log[kStartRequests + 1].response[0]);
+    auto gap = [&](size_t i) { return CounterMs(log[i].completedCounter, log[i + 1].counter, frequency); };
+    EXPECT_NEAR(2000, gap(kStartRequests), 300) << "the retry after the first busy answer";
+    EXPECT_NEAR(2000, gap(kStartRequests + 1), 300) << "and after the second";
+    EXPECT_NEAR(6000, gap(kStartRequests + 2), 300) << "the interval after the heartbeat that succeeded";
+    EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {"completion code 0xC0"}),
+                                        Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {"2"})}),
+              Described(EventLogEntriesSince(logOffset_)));
+}
+
 // A BMC that does not answer Get Watchdog Timer, before the arm or after it, changes nothing.
 TEST_F(ServiceFaults, GetWatchdogTimerUnansweredChangesNothing)
 {
@@ -307,11 +332,8 @@ TEST_F(ServiceFaults, GetWatchdogTimerUnansweredChangesNothing)
         ASSERT_TRUE(bmc_->Reset());
         InjectAt(position, 1, kFailingAnswers[1]);
         long long offset = DebugLogSize();
-        Start();
-        ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
-        EXPECT_TRUE(Running());
-        StopAndWait();
-        std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
+        std::vector<std::vector<uint8_t>> commands = RunThroughOneHeartbeat();
+        ASSERT_GE(commands.size(), kStartRequests);
         EXPECT_EQ(kStartInstalled, std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + kStartRequests));
         EXPECT_EQ(std::vector<std::string>{}, Described(EventLogEntriesSince(offset)));
         WaitForServiceProcessEnd();

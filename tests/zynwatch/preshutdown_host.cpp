@@ -1,24 +1,49 @@
-// The service program with one addition for the tests: the named event "ZynPreshutdownTest"
-// hands the preshutdown control to the service's own control handler. Wine never sends it: its
-// ControlService refuses control 15 with error 87 (as Windows does for a caller), and its
-// shutdown sends services no control at all.
+// The service program with one addition for the tests: named events hand the controls Wine never
+// sends to the service's own control handler. "ZynPreshutdownTest" delivers the preshutdown
+// control: Wine's ControlService refuses control 15 with error 87 (as Windows does for a caller),
+// and its shutdown sends services no control at all. "ZynSuspendTest" and "ZynResumeTest" deliver
+// the power events of a suspend (PBT_APMSUSPEND) and an automatic resume (PBT_APMRESUMEAUTOMATIC):
+// Wine has no sleep and sends services no power event.
 #include <windows.h>
 
 #include "service_runtime.h"
 #include "session_table.h"
 
-static DWORD WINAPI DeliverPreshutdown(void *trigger)
+struct Trigger {
+    const char *name;
+    DWORD control;
+    DWORD eventType;
+};
+
+const Trigger kTriggers[] = {
+    {"ZynPreshutdownTest", SERVICE_CONTROL_PRESHUTDOWN, 0},
+    {"ZynSuspendTest", SERVICE_CONTROL_POWEREVENT, PBT_APMSUSPEND},
+    {"ZynResumeTest", SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC},
+};
+const DWORD kTriggerCount = sizeof(kTriggers) / sizeof(kTriggers[0]);
+
+// Each setting of an event delivers its control once, on this thread, as the dispatcher would.
+static DWORD WINAPI DeliverControls(void *events)
 {
-    if (WaitForSingleObject(trigger, INFINITE) == WAIT_OBJECT_0) ServiceControlHandler(SERVICE_CONTROL_PRESHUTDOWN);
-    return 0;
+    HANDLE *handles = static_cast<HANDLE *>(events);
+    for (;;) {
+        DWORD which = WaitForMultipleObjects(kTriggerCount, handles, FALSE, INFINITE) - WAIT_OBJECT_0;
+        if (which >= kTriggerCount) return 0;
+        ServiceControlHandler(kTriggers[which].control, kTriggers[which].eventType, nullptr, nullptr);
+    }
 }
 
 int main()
 {
     if (!CreateSessionTable()) return 0;
     InitializeServiceState();
-    HANDLE trigger = CreateEventA(nullptr, TRUE, FALSE, "ZynPreshutdownTest");
-    if (trigger != nullptr) CloseHandle(CreateThread(nullptr, 0, DeliverPreshutdown, trigger, 0, nullptr));
+    static HANDLE events[kTriggerCount];
+    bool made = true;
+    for (DWORD i = 0; i < kTriggerCount; ++i) {
+        events[i] = CreateEventA(nullptr, FALSE, FALSE, kTriggers[i].name);
+        made = made && events[i] != nullptr;
+    }
+    if (made) CloseHandle(CreateThread(nullptr, 0, DeliverControls, events, 0, nullptr));
     RunServiceEntry();
     return 0;
 }

@@ -76,7 +76,7 @@ inline bool Consistent(const ReportedStatus &s)
                ((s.waitHint == 3000 && (s.checkPoint == 1 || s.checkPoint == 2)) ||
                 (s.waitHint == 0 && s.checkPoint == 0));
     case SERVICE_RUNNING:
-        return (s.controls == SERVICE_ACCEPT_STOP || s.controls == (SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN)) &&
+        return (s.controls == kRunningControls || s.controls == (kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN)) &&
                s.exitCode == 0 && s.checkPoint == 0 && s.waitHint == 0;
     case SERVICE_STOP_PENDING:
         // The stop control's answer waits 0 ms; a retried stop request or the shutdown phase asks for longer.
@@ -183,6 +183,26 @@ protected:
         RegCloseKey(key);
     }
 
+    // The service runs as the control host, the service program to which the tests hand the
+    // controls Wine never sends (preshutdown_host.cpp).
+    void RunInControlHost()
+    {
+        std::string host = ZYN_TEST_PRESHUTDOWN_HOST_EXE;
+        for (char &c : host) c = c == '/' ? '\\' : c;
+        ASSERT_TRUE(ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE,
+                                         host.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    }
+
+    // Sets the control host's named event, which hands its control to the service's handler.
+    static bool DeliverControl(const char *event)
+    {
+        HANDLE trigger = OpenEventA(EVENT_MODIFY_STATE, FALSE, event);
+        if (trigger == nullptr) return false;
+        bool set = SetEvent(trigger) != FALSE;
+        CloseHandle(trigger);
+        return set;
+    }
+
     // The driver answers every request after delayMs from its (re)start on.
     void RestartDriverWithDelay(DWORD delayMs)
     {
@@ -235,6 +255,17 @@ protected:
         EXPECT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &status)) << GetLastError();
         EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
         return status;
+    }
+
+    // Starts the service, waits for its start and one heartbeat, sees it run and stops it; gives the
+    // command bytes of every request the driver logged.
+    std::vector<std::vector<uint8_t>> RunThroughOneHeartbeat()
+    {
+        Start();
+        EXPECT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+        EXPECT_TRUE(Running());
+        StopAndWait();
+        return Commands(bmc_->ReadLog());
     }
 
     // The command bytes (command and data) of each request the driver logged.
@@ -319,7 +350,7 @@ const std::vector<uint8_t> kReset = {0x22};
 // The start's kStartRequests requests with the install values.
 const std::vector<std::vector<uint8_t>> kStartInstalled = {kGet, kArmInstalled, kGet, kReset};
 const std::vector<uint8_t> kStop = {0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B};
-const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, SERVICE_ACCEPT_STOP};
+const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, kRunningControls};
 const ReportedStatus kStopPending = {SERVICE_STOP_PENDING, 0, 3, 0, SERVICE_ACCEPT_STOP};
 const ReportedStatus kStopped = {SERVICE_STOPPED, 0, 0, 0, SERVICE_ACCEPT_STOP};
 const ReportedStatus kFailedStopPending = {SERVICE_STOP_PENDING, 20, 3, 0, SERVICE_ACCEPT_STOP};

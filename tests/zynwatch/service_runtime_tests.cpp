@@ -152,7 +152,7 @@ TEST_F(ServiceRuntime, ShutdownIsNotAnAcceptedControl)
     ASSERT_TRUE(WaitForLogged(kStartRequests, 10000));
     SERVICE_STATUS_PROCESS running = {};
     ASSERT_TRUE(QueryServiceState(service_, &running));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP), running.dwControlsAccepted);
+    EXPECT_EQ(kRunningControls, running.dwControlsAccepted);
     SERVICE_STATUS status = {};
     SetLastError(kLastErrorSentinel);
     EXPECT_FALSE(ControlService(service_, SERVICE_CONTROL_SHUTDOWN, &status));
@@ -210,24 +210,18 @@ TEST_F(ServiceRuntime, ASettingTheBmcStoredOtherwiseIsNamedWithBothValues)
 // the service's handler in its own process (see preshutdown_host.cpp), as Wine never sends it.
 TEST_F(ServiceRuntime, PreshutdownGivesTheWatchdogTheShutdownTimeoutInsteadOfStoppingIt)
 {
-    std::string host = ZYN_TEST_PRESHUTDOWN_HOST_EXE;
-    for (char &c : host) c = c == '/' ? '\\' : c;
-    ASSERT_TRUE(ChangeServiceConfigA(service_, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, SERVICE_NO_CHANGE, host.c_str(),
-                                     nullptr, nullptr, nullptr, nullptr, nullptr, nullptr));
+    RunInControlHost();
     SetServiceDword("ShutdownTimeout", 600);
     SetHeartbeatInterval(60);  // no heartbeat between the start and the shutdown
     Start();
     ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
     SERVICE_STATUS_PROCESS running = {};
     ASSERT_TRUE(QueryServiceState(service_, &running));
-    EXPECT_EQ(static_cast<DWORD>(SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_PRESHUTDOWN), running.dwControlsAccepted);
+    EXPECT_EQ(kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN, running.dwControlsAccepted);
     StatusWatcher watcher(service_);
     uint32_t before = bmc_->LoggedCount();
     ASSERT_TRUE(bmc_->DelayAnswers(1500, 2));  // keeps the stop-pending state long enough to be seen
-    HANDLE trigger = OpenEventA(EVENT_MODIFY_STATE, FALSE, "ZynPreshutdownTest");
-    ASSERT_NE(nullptr, trigger);
-    SetEvent(trigger);
-    CloseHandle(trigger);
+    ASSERT_TRUE(DeliverControl("ZynPreshutdownTest"));
     EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
     ReportedStatus shutdownPending = {SERVICE_STOP_PENDING, 0, kStopPending.checkPoint, kShutdownWaitHint,
                                       SERVICE_ACCEPT_STOP};
@@ -240,6 +234,131 @@ TEST_F(ServiceRuntime, PreshutdownGivesTheWatchdogTheShutdownTimeoutInsteadOfSto
     EXPECT_EQ(6000, watchdog.initialCountdown);
     EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_INFORMATION_TYPE, MSG_SHUTDOWN_PHASE, {"600", "power cycle"})}),
               Described(EventLogEntriesSince(logOffset_)));
+}
+
+// Windows going to sleep and resuming. The power events are handed to the service's handler in its
+// own process (see preshutdown_host.cpp): Wine has no sleep and sends services no power event. On
+// Windows a suspend would also end the driver's clock until the resume.
+TEST_F(ServiceRuntime, SleepStopsTheWatchdogAndTheResumeArmsItWithAHeartbeatAtOnce)
+{
+    RunInControlHost();
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    uint32_t awake = bmc_->LoggedCount();
+    ASSERT_TRUE(DeliverControl("ZynSuspendTest"));
+    ASSERT_TRUE(WaitForCommand(kStop, awake, 10000)) << "the stop request before Windows sleeps";
+    EXPECT_EQ(0, bmc_->ReadWatchdog().running);
+    uint32_t asleep = bmc_->LoggedCount();
+    Sleep(2500);  // two heartbeat intervals
+    EXPECT_EQ(asleep, bmc_->LoggedCount()) << "no heartbeat while Windows sleeps";
+    EXPECT_TRUE(Running());
+    long long resumed = CounterNow();
+    ASSERT_TRUE(DeliverControl("ZynResumeTest"));
+    ASSERT_TRUE(WaitForLogged(asleep + 3, 10000)) << "the arm, its reset and the next heartbeat";
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(asleep, &frequency);
+    EXPECT_EQ((std::vector<std::vector<uint8_t>>{kArmInstalled, kReset, kReset}), Commands(log));
+    EXPECT_LT(CounterMs(resumed, log[0].counter, frequency), 1000.0) << "armed at once, not after the interval";
+    EXPECT_EQ(1, bmc_->ReadWatchdog().running);
+    StopAndWait();
+    EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_INFORMATION_TYPE, MSG_SLEEP_WATCHDOG_STOPPED, {}),
+                                        Entry(EVENTLOG_INFORMATION_TYPE, MSG_RESUME_REARMS_WATCHDOG, {"300", "power cycle"})}),
+              Described(EventLogEntriesSince(logOffset_)));
+}
+
+// A pre-timeout interrupt 5 s after each heartbeat, or one the BMC would refuse as not shorter than
+// the timeout, is left out with one warning naming both values; an interval without an interrupt
+// is armed as 0. The service runs in each case.
+TEST_F(ServiceRuntime, APreTimeoutInterruptWithoutRoomIsLeftOutAndTheServiceRuns)
+{
+    struct Case {
+        DWORD interrupt, interval, timeout;
+        std::vector<uint8_t> arm;
+        std::vector<std::string> entries;
+    } cases[] = {
+        {2, 20, 25, {0x24, 0x04, 0x03, 0x00, 0x10, 0xFA, 0x00},
+         {Entry(EVENTLOG_WARNING_TYPE, MSG_PRETIMEOUT_LEFT_OUT, {"NMI / diagnostic interrupt (2)", "20", "25"})}},
+        {1, 40, 30, {0x24, 0x04, 0x03, 0x00, 0x10, 0x2C, 0x01},
+         {Entry(EVENTLOG_WARNING_TYPE, MSG_PRETIMEOUT_LEFT_OUT, {"SMI (1)", "40", "30"})}},
+        {0, 40, 30, {0x24, 0x04, 0x03, 0x00, 0x10, 0x2C, 0x01}, {}},
+        {2, 20, 50, {0x24, 0x04, 0x23, 0x14, 0x10, 0xF4, 0x01}, {}},  // 30 s of room
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(std::to_string(c.interrupt) + " at " + std::to_string(c.interval) + " s of " +
+                     std::to_string(c.timeout) + " s");
+        ASSERT_TRUE(bmc_->Reset());
+        SetServiceDword("PreTimeoutAction", c.interrupt);
+        SetServiceDword("PreTimeoutInterval", c.interval);
+        SetServiceDword("TimeoutValue", c.timeout);
+        long long offset = DebugLogSize();
+        std::vector<std::vector<uint8_t>> commands = RunThroughOneHeartbeat();
+        ASSERT_GE(commands.size(), 2u);
+        EXPECT_EQ(c.arm, commands[1]);
+        EXPECT_EQ(c.entries, Described(EventLogEntriesSince(offset)));
+        WaitForServiceProcessEnd();
+    }
+}
+
+static void PrepareServiceStateOnce()
+{
+    static bool prepared = (InitializeServiceState(), true);
+    (void)prepared;
+}
+
+static std::vector<ReportedStatus> g_reports;
+
+static SERVICE_STATUS_HANDLE WINAPI FakeStatusHandle(const char *, LPHANDLER_FUNCTION_EX, void *)
+{
+    return reinterpret_cast<SERVICE_STATUS_HANDLE>(0x5A5A);
+}
+
+static BOOL WINAPI KeepReport(SERVICE_STATUS_HANDLE, SERVICE_STATUS *status)
+{
+    g_reports.push_back(Reported(*status));
+    return TRUE;
+}
+
+static HANDLE WINAPI RefuseEvent(SECURITY_ATTRIBUTES *, BOOL, BOOL, const char *)
+{
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+static std::vector<std::string> g_entries;
+
+// The debug log shows the entries of services only; this process's own are kept here.
+static BOOL WINAPI KeepEntry(HANDLE, WORD type, WORD, DWORD id, PSID, WORD count, DWORD, const char **strings, void *)
+{
+    g_entries.push_back(Entry(type, id, std::vector<std::string>(strings, strings + count)));
+    return TRUE;
+}
+
+// The service main function in this process with the SCM's side watched and no event to be had,
+// which Wine cannot be made to refuse otherwise: a start failure, with its entry and exit code 20.
+TEST_F(ServiceRuntime, AStopEventThatCannotBeMadeIsAStartFailure)
+{
+    PrepareServiceStateOnce();
+    g_reports.clear();
+    g_entries.clear();
+    {
+        ImportHook handler("advapi32.dll", "RegisterServiceCtrlHandlerExA", reinterpret_cast<void *>(FakeStatusHandle));
+        ImportHook status("advapi32.dll", "SetServiceStatus", reinterpret_cast<void *>(KeepReport));
+        ImportHook event("kernel32.dll", "CreateEventA", reinterpret_cast<void *>(RefuseEvent));
+        ImportHook entry("advapi32.dll", "ReportEventA", reinterpret_cast<void *>(KeepEntry));
+        ASSERT_TRUE(handler.Installed() && status.Installed() && event.Installed() && entry.Installed());
+        ServiceMain(0, nullptr);
+    }
+    ASSERT_EQ(4u, g_reports.size());
+    const DWORD first = g_reports[0].checkPoint;
+    EXPECT_EQ(Describe({SERVICE_START_PENDING, 0, first, 3000, 0}), Describe(g_reports[0]));
+    EXPECT_EQ(Describe({SERVICE_START_PENDING, 0, first + 1, 3000, 0}), Describe(g_reports[1]));
+    EXPECT_EQ(Describe({SERVICE_STOP_PENDING, 20, first + 2, 0, SERVICE_ACCEPT_STOP}), Describe(g_reports[2]));
+    EXPECT_EQ(Describe(kFailedStopped), Describe(g_reports[3]));
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_ERROR_TYPE, MSG_SERVICE_ERROR,
+                        {"ZynAsrService error: 8", "The service cann't be started since failed to launch device or driver!"})}),
+              g_entries);
+    EXPECT_EQ(0u, bmc_->LoggedCount()) << "nothing was armed";
 }
 
 // Each record SetServiceStatus receives here, checked as it arrives and again after the caller's
@@ -275,7 +394,7 @@ static DWORD WINAPI ReportLikeTheServiceThread(void *)
 
 static DWORD WINAPI InterrogateLikeTheDispatcher(void *)
 {
-    for (int i = 0; i < kReportsPerThread; ++i) ServiceControlHandler(SERVICE_CONTROL_INTERROGATE);
+    for (int i = 0; i < kReportsPerThread; ++i) ServiceControlHandler(SERVICE_CONTROL_INTERROGATE, 0, nullptr, nullptr);
     return 0;
 }
 
@@ -283,7 +402,7 @@ static DWORD WINAPI InterrogateLikeTheDispatcher(void *)
 // code, a check point above the last one sent and the wait hint of either thread.
 static std::vector<std::string> RecordsNoThreadMeant(const std::vector<ReportedStatus> &sent)
 {
-    const ReportedStatus running = {SERVICE_RUNNING, 0, 0, 0, SERVICE_ACCEPT_STOP};
+    const ReportedStatus running = {SERVICE_RUNNING, 0, 0, 0, kRunningControls};
     DWORD lastCheckPoint = 0;
     std::vector<std::string> wrong;
     for (const ReportedStatus &s : sent) {
@@ -301,8 +420,7 @@ static std::vector<std::string> RecordsNoThreadMeant(const std::vector<ReportedS
 // overlap: it refuses interrogate while a state is pending.
 TEST_F(ServiceRuntime, ReportsOfTheTwoThreadsNeverInterleave)
 {
-    static bool prepared = (InitializeServiceState(), true);  // once per process
-    (void)prepared;
+    PrepareServiceStateOnce();
     InitializeCriticalSection(&g_sentRecords.lock);
     g_sentRecords.sent.clear();
     g_sentRecords.changedWhileSent.clear();
@@ -385,7 +503,9 @@ TEST(EventMessages, TheProgramCarriesATextForEveryEntryItWrites)
     } entries[] = {{MSG_SERVICE_ERROR, 2},           {MSG_WATCHDOG_SETTINGS_LOST, 2},   {MSG_WATCHDOG_STILL_ARMED, 4},
                    {MSG_HEARTBEAT_INTERVAL_REPLACED, 3}, {MSG_HEARTBEAT_FAILED, 1},     {MSG_HEARTBEATS_RESUMED, 1},
                    {MSG_LAST_RESTART_BY_WATCHDOG, 2},    {MSG_WATCHDOG_SETTING_DIFFERS, 3}, {MSG_SHUTDOWN_PHASE, 2},
-                   {MSG_SHUTDOWN_PHASE_REFUSED, 2},      {MSG_HEALTH_VALUE_IGNORED, 2},     {MSG_HEALTH_CHECK_FAILED, 3},
+                   {MSG_SHUTDOWN_PHASE_REFUSED, 2},      {MSG_PRETIMEOUT_LEFT_OUT, 3},     {MSG_HEARTBEAT_FAILED_COUNTING, 3},
+                   {MSG_HEARTBEATS_RESUMED_COUNTING, 3}, {MSG_SLEEP_WATCHDOG_STOPPED, 0},  {MSG_SLEEP_WATCHDOG_RUNNING, 4},
+                   {MSG_RESUME_REARMS_WATCHDOG, 2},      {MSG_HEALTH_VALUE_IGNORED, 2},     {MSG_HEALTH_CHECK_FAILED, 3},
                    {MSG_HEALTH_CHECK_NEVER_PASSED, 2},   {MSG_HEALTH_CHECK_PASSED, 2},      {MSG_HEALTH_REPAIR_MENDED, 3},
                    {MSG_HEARTBEATS_WITHHELD, 7},         {MSG_HEARTBEATS_RESUMED_HEALTHY, 1}, {MSG_WITHHOLDING_REFUSED, 5},
                    {MSG_HEALTH_CHECKS_NOT_STARTED, 1}};

@@ -1,5 +1,6 @@
 # zynwatch -status as an administrator or a script uses it: every line of the report and each exit
-# code, from a machine without the BMC to a protected server; it writes nothing and only reads the BMC.
+# code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses;
+# it writes nothing and only reads the BMC.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$(dirname "$0")/zynwatch_scenario.sh"
 scenario_begin zynwatch_status
@@ -134,6 +135,16 @@ BMC present countdown: (2[0-9]{2}\.[0-9]|300\.0) s
 Protected: yes
 x$' "$(status_text)" "the report of a protected server"
 expect_eq 0 "$(cat "$out.exit")" "exit code 0 when protected"
+
+# The BMC refuses every heartbeat: once the countdown ran down further than the interval in use and
+# 10 s, -status says that the heartbeats are not arriving and when the BMC acts, and ends with 3.
+zyntest bmc-set command=0x22 cc=0xC0 count=every
+sleep 12
+run_status heartbeats
+expect_match '^Protected: no - heartbeats are not reaching the BMC, which acts in 2[0-9]{2}\.[0-9] s$' \
+    "$(grep '^Protected' "$out" | tr -d '\r')" "the verdict of a timer the heartbeats do not reach"
+expect_eq 3 "$(cat "$out.exit")" "exit code 3 when the BMC will act"
+zyntest bmc-set count=0
 
 w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10

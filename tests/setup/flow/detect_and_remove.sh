@@ -1,6 +1,7 @@
 # A machine where a BMC node exists without this package's driver: the usage screen's cases, hardware
-# detection for each way it ends, an uninstallation that finds no device, then one that removes two
-# foreign nodes, the driver's registry trees, its file, both libraries and the service.
+# detection for each way it ends, an uninstallation that finds no device, one that keeps everything
+# because the BMC refuses to stop its watchdog, then one that removes two foreign nodes, the driver's
+# registry trees, its file, both libraries and the service.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$ZYN_SOURCE/tests/setup/flow/flow.sh"
 flow_begin setup_flow_detect_and_remove
@@ -95,6 +96,26 @@ zyntest reg-tree "$DRIVER_KEY" && zyntest reg-tree "$ACPI_KEY" || fail "the driv
 plant_read_only "$ZYN_PACKAGE/windows/imbdrv.sys" "$DRIVER_FILE"
 plant_read_only "$ZYN_PACKAGE/windows/SysWOW64/zynvx7w.dll" "$LIBRARY32"
 chmod a-w "$LIBRARY" "$SERVICE_PROGRAM"
+# The service runs and the BMC refuses Set Watchdog Timer: the service stops with 1117 and the timer
+# runs on, and the installer's own stop requests are refused too, so it removes nothing, the driver
+# included, and ends with 2.
+zyntest bmc-reset
+w64 sc start ZynAsrService >/dev/null
+for _ in $(seq 50); do [ "$(zyntest bmc-log | wc -l)" -ge 4 ] && break; sleep 0.2; done
+expect_match '^state=4 ' "$(zyntest service-status ZynAsrService)" "the service runs"
+zyntest bmc-set command=0x24 cc=0xC0 count=every
+run_setup -u -q
+expect_eq "$BANNER" "$(head -n 5 <<< "$OUT")" "-u -q with the stop refused: the banner"
+expect_match $'^Stopping DuraRavuviZerovod Service\\.+\nDuraRavuviZerovod Service stopped\\.\nThe BMC watchdog timer could not be stopped - completion code 0xC0 \\([0-9]+ requests sent\\)\nNothing is uninstalled: the timer may still run, and only the heartbeats of the DuraRavuviZerovod Service keep the BMC from resetting this server\\. Start the service again, or stop the timer with a BMC tool, then uninstall\\.$' \
+    "$(tail -n +6 <<< "$OUT")" "-u -q with the stop refused: why nothing is removed"
+expect_eq 2 "$CODE" "-u -q with the stop refused"
+expect_eq 2 "$(bmc_nodes | wc -l)" "both nodes stay"
+expect_present "$DRIVER_FILE" "$LIBRARY" "$LIBRARY32" "$SERVICE_PROGRAM"
+expect_match '^state=1 exit=1117 ' "$(zyntest service-status ZynAsrService)" "the service stays"
+expect_match ' running=1 ' "$(zyntest bmc-watchdog)" "the timer runs"
+# The BMC takes stops again: the service found stopped with 1117 gets the stop request before anything goes.
+zyntest bmc-set count=0
+logged=$(zyntest bmc-log | wc -l)
 run_setup -u -q
 expect_eq "$BANNER
 Current driver be removed successfully!
@@ -107,3 +128,6 @@ expect_match '^absent error=2$' "$(zyntest reg-values "$DRIVER_KEY")" "the drive
 expect_match '^absent error=2$' "$(zyntest reg-values "$ACPI_KEY")" "the ACPI enumeration key is gone"
 expect_absent "$DRIVER_FILE" "$LIBRARY" "$LIBRARY32" "$SERVICE_PROGRAM"
 expect_match '^absent error=1060' "$(zyntest service-status ZynAsrService)" "the service is gone"
+expect_match ' packet=([0-9A-F]{2} ){9}24 [0-9A-F]{2} [0-9A-F]{2} [0-9A-F]{2} 04 00 00 10 B8 0B response=00' \
+    "$(zyntest bmc-log "$logged" | head -n 1)" "the stop request first"
+expect_match ' running=0 ' "$(zyntest bmc-watchdog)" "the timer is stopped"

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "service_identity.h"
 #include "service_registration.h"
 #include "setup_codes.h"
+#include "setup_paths.h"
 #include "test_helpers.h"
 
 // What a call printed to standard output; a stale last error cannot pass for the call's own.
@@ -47,6 +49,10 @@ protected:
     {
         manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, manager_);
+        // The built library as the installed one: a removal that must stop the watchdog uses it.
+        std::string library = BesideTestProgram("zynvx7w.dll");
+        ASSERT_LT(library.size(), sizeof(g_setupPaths.installedLibrary));
+        strcpy(g_setupPaths.installedLibrary, library.c_str());
         ASSERT_TRUE(RemoveLeftover()) << "a ZynAsrService from before cannot be removed";
     }
 
@@ -57,19 +63,20 @@ protected:
         CloseServiceHandle(manager_);
     }
 
-    // Registered with this program's stand-in service, which stays stop-pending for the given seconds.
-    void RegisterStandIn(const char *pendingSeconds, bool start)
+    // Registered with this program's stand-in service, which stays stop-pending for the given seconds
+    // and stops with the exit code given.
+    void RegisterStandIn(const char *pendingSeconds, bool start, const char *exitCode = "0")
     {
         std::string path = BesideTestProgram("stop_pending_service.exe");
         ASSERT_EQ(0, RegisterService(MODE_SILENT, path.c_str()));
-        if (start) ASSERT_TRUE(Start(pendingSeconds));
+        if (start) ASSERT_TRUE(Start(pendingSeconds, exitCode));
     }
 
-    bool Start(const char *pendingSeconds)
+    bool Start(const char *pendingSeconds, const char *exitCode = "0")
     {
         SC_HANDLE service = OpenServiceA(manager_, kServiceName, SERVICE_ALL_ACCESS);
-        const char *arguments[] = {pendingSeconds};
-        bool started = service != nullptr && StartServiceA(service, 1, arguments);
+        const char *arguments[] = {pendingSeconds, exitCode};
+        bool started = service != nullptr && StartServiceA(service, 2, arguments);
         for (int i = 0; started && i < 100 && State(service) != SERVICE_RUNNING; ++i) Sleep(100);
         started = started && State(service) == SERVICE_RUNNING;
         if (service != nullptr) CloseServiceHandle(service);
@@ -108,7 +115,6 @@ protected:
 
     SC_HANDLE manager_ = nullptr;
 
-private:
     // Kills the stand-in's process if it still runs, deletes the service and waits until it is gone.
     bool RemoveLeftover()
     {
@@ -131,5 +137,6 @@ private:
         return GoneWithin(10000);
     }
 
+private:
     BYTE configBuffer_[8192];
 };

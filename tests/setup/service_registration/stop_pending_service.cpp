@@ -1,5 +1,6 @@
 // A stand-in service for the removal tests: runs until it is stopped, then stays stop-pending
-// for the number of seconds given as its first start argument (-1: until it is killed).
+// for the number of seconds given as its first start argument (-1: until it is killed), and
+// stops with the exit code given as its second (0 without one).
 #include <windows.h>
 
 #include <cstdlib>
@@ -9,11 +10,12 @@
 static SERVICE_STATUS_HANDLE g_statusHandle;
 static HANDLE g_stopEvent;
 
-static void Report(DWORD state, DWORD checkPoint)
+static void Report(DWORD state, DWORD checkPoint, DWORD exitCode = 0)
 {
     SERVICE_STATUS status = {};
     status.dwServiceType = SERVICE_WIN32_OWN_PROCESS;
     status.dwCurrentState = state;
+    status.dwWin32ExitCode = exitCode;
     status.dwControlsAccepted = state == SERVICE_RUNNING ? SERVICE_ACCEPT_STOP : 0;
     status.dwCheckPoint = checkPoint;
     status.dwWaitHint = state == SERVICE_STOP_PENDING ? 2000 : 0;
@@ -31,6 +33,7 @@ static DWORD WINAPI Handler(DWORD control, DWORD, void *, void *)
 static void WINAPI ServiceMain(DWORD argc, char **argv)
 {
     long pendingSeconds = argc > 1 ? strtol(argv[1], nullptr, 10) : 0;
+    DWORD exitCode = argc > 2 ? strtoul(argv[2], nullptr, 10) : 0;
     g_statusHandle = RegisterServiceCtrlHandlerExA(kServiceName, Handler, nullptr);
     if (g_statusHandle == nullptr) return;
     g_stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -40,7 +43,7 @@ static void WINAPI ServiceMain(DWORD argc, char **argv)
         Report(SERVICE_STOP_PENDING, halfSeconds + 2);
         Sleep(500);
     }
-    Report(SERVICE_STOPPED, 0);
+    Report(SERVICE_STOPPED, 0, exitCode);
 }
 
 int main()
