@@ -32,4 +32,4 @@ bool StopKeptWatchdog(const WatchdogKeeper *keeper, void (*beforeRetry)());
 void HandOverToShutdown(const WatchdogKeeper *keeper);
 
 const uint32_t kStopRetryPauseMs = 1000;
-const uint32_t kStopRetryWaitHintMs = 10000;  // the pause and one request of at most 5 s, with room
+const uint32_t kStopRetryWaitHintMs = 10000;  // the pause and one request of at most 6 s, with room

@@ -130,7 +130,9 @@ bool OutcomeSucceeded(const WatchdogOutcome &outcome)
 
 void DescribeOutcome(const WatchdogOutcome &outcome, char *text, size_t size)
 {
-    if (outcome.error != 0) {
+    if (outcome.error == kNoAnswerError) {
+        snprintf(text, size, "error %lu (no answer in time)", static_cast<unsigned long>(outcome.error));
+    } else if (outcome.error != 0) {
         snprintf(text, size, "error %lu", static_cast<unsigned long>(outcome.error));
     } else {
         snprintf(text, size, "completion code 0x%02X", outcome.completionCode);

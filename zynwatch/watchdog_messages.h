@@ -67,6 +67,9 @@ struct ArmedFieldDifference {
 size_t CompareWithArmMessage(const uint8_t arm[kSetWatchdogMessageLength], const WatchdogReading &reading,
                              ArmedFieldDifference differences[kArmedFieldCount]);
 
+// WAIT_TIMEOUT: the BMC, or its driver, did not answer in time.
+const uint32_t kNoAnswerError = 258;
+
 // How one request ended: error 0 and completion code 0 is success. length counts the answer's
 // data bytes.
 struct WatchdogOutcome {
@@ -77,5 +80,6 @@ struct WatchdogOutcome {
 
 bool OutcomeSucceeded(const WatchdogOutcome &outcome);
 
-// "completion code 0x80" when the BMC answered, "error 258" when it did not.
+// "completion code 0x80" when the BMC answered, "error 55" when it could not be reached, and
+// "error 258 (no answer in time)" when it did not answer.
 void DescribeOutcome(const WatchdogOutcome &outcome, char *text, size_t size);
