@@ -38,7 +38,9 @@ inline bool StopLeftNoTimer(bool stopped, uint32_t exitCode)
 // "completion code 0xC0" when the BMC answered, "error 258" when it did not.
 inline void DescribeRequestEnd(uint32_t error, uint8_t completionCode, char *text, size_t size)
 {
-    if (error != 0) {
+    if (error == 258) {  // WAIT_TIMEOUT: neither the BMC nor its driver answered in time
+        snprintf(text, size, "error %lu (no answer in time)", static_cast<unsigned long>(error));
+    } else if (error != 0) {
         snprintf(text, size, "error %lu", static_cast<unsigned long>(error));
     } else {
         snprintf(text, size, "completion code 0x%02X", completionCode);

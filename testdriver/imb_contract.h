@@ -22,6 +22,7 @@
 #define IMBSIM_IOCTL_READ_LOG IMBSIM_CONTROL_CODE(0xA03)         /* in: uint32_t first sequence; out: ImbSimLogHeader + entries */
 #define IMBSIM_IOCTL_READ_WATCHDOG IMBSIM_CONTROL_CODE(0xA04)    /* out: ImbSimWatchdogState */
 #define IMBSIM_IOCTL_READ_COUNTERS IMBSIM_CONTROL_CODE(0xA05)    /* out: ImbSimCounters */
+#define IMBSIM_IOCTL_RELEASE_HELD IMBSIM_CONTROL_CODE(0xA06)     /* out: uint32_t requests released, may be left out */
 
 /* Driver statuses of the IMB driver that callers map (completed as the request's status). */
 #define IMB_STATUS_BUFFER_TOO_SMALL 0xE0070002u
@@ -62,6 +63,8 @@ typedef struct ImbResponsePacket {
 #define IMBSIM_SET_DELAY 0x08u           /* answer after delayMs; longer than the packet's timeout: IMB_STATUS_TIMEOUT */
 #define IMBSIM_RANDOM 0x10u              /* each request: normal, a random completion code or a random status */
 #define IMBSIM_ONLY_COMMAND 0x20u        /* only requests with command byte `command` count; others as by default */
+#define IMBSIM_HOLD 0x40u                /* pend the request, uncompleted until a release or a reset answers it from the BMC */
+#define IMBSIM_HONOUR_CANCEL 0x80u       /* with IMBSIM_HOLD: a cancellation completes it with STATUS_CANCELLED; else ignored */
 
 #define IMBSIM_EVERY_REQUEST 0xFFFFFFFFu
 
@@ -147,6 +150,8 @@ typedef struct ImbSimCounters {
     uint32_t closes;
     uint32_t sendRequests;
     uint32_t openHandles;
+    uint32_t heldRequests;      /* held now, neither released nor cancelled */
+    uint32_t cancelledRequests; /* held requests their cancellation completed, since reset */
 } ImbSimCounters;
 
 #pragma pack(pop)

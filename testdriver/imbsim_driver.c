@@ -27,6 +27,8 @@ static uint32_t g_random;
 static LONG g_deviceNumber;
 static DEVICE_OBJECT *g_plainDevice;
 static LARGE_INTEGER g_frequency;
+/* Held send-message requests, oldest first, linked through Tail.Overlay.ListEntry; under g_lock. */
+static LIST_ENTRY g_held;
 
 static int64_t Now(void)
 {
@@ -57,6 +59,7 @@ static void ResetSimulation(void)
     g_counters.opens = 0;
     g_counters.closes = 0;
     g_counters.sendRequests = 0;
+    g_counters.cancelledRequests = 0;
     KeReleaseSpinLock(&g_lock, irql);
 }
 
@@ -134,52 +137,174 @@ static NTSTATUS Delay(const ImbSimBehaviour *behaviour, const ImbRequestPacket *
     return STATUS_SUCCESS;
 }
 
-static NTSTATUS SendMessage(IRP *irp, IO_STACK_LOCATION *stack)
+static NTSTATUS Complete(IRP *irp, NTSTATUS status)
+{
+    irp->IoStatus.Status = status;
+    IoCompleteRequest(irp, IO_NO_INCREMENT);
+    return status;
+}
+
+/* Copies the request packet out of the buffer; false when its lengths do not fit the packet. */
+static BOOLEAN ReadPacket(IRP *irp, IO_STACK_LOCATION *stack, ImbRequestPacket *packet)
+{
+    ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    RtlZeroMemory(packet, sizeof(*packet));
+    RtlCopyMemory(packet, irp->AssociatedIrp.SystemBuffer, inputLength < sizeof(*packet) ? inputLength : sizeof(*packet));
+    return inputLength >= IMB_REQUEST_HEADER_SIZE && inputLength <= sizeof(*packet) &&
+           inputLength >= IMB_REQUEST_HEADER_SIZE + (ULONG)packet->dataLength;
+}
+
+/* Answers a valid request by the behaviour, logs it and gives its completion status. */
+static NTSTATUS AnswerRequest(IRP *irp, IO_STACK_LOCATION *stack, const ImbRequestPacket *packet,
+                              const ImbSimBehaviour *behaviour, int64_t arrival, int64_t arrivalSystem)
 {
     ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
     ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
-    uint8_t *buffer = irp->AssociatedIrp.SystemBuffer;
-    int64_t arrival = Now();
-    int64_t arrivalSystem = SystemTimeNow();
-    ImbRequestPacket packet;
     ImbResponsePacket response;
-    RtlZeroMemory(&packet, sizeof(packet));
-    RtlZeroMemory(&response, sizeof(response));
-    RtlCopyMemory(&packet, buffer, inputLength < sizeof(packet) ? inputLength : sizeof(packet));
-
-    NTSTATUS status = STATUS_SUCCESS;
     ULONG_PTR reported = 0;
-    if (inputLength < IMB_REQUEST_HEADER_SIZE || inputLength > sizeof(packet) ||
-        inputLength < IMB_REQUEST_HEADER_SIZE + (ULONG)packet.dataLength) {
-        status = STATUS_INVALID_PARAMETER;
-    } else {
-        ImbSimBehaviour behaviour = TakeBehaviour(packet.command);
-        status = Delay(&behaviour, &packet);
-        if (NT_SUCCESS(status) && (behaviour.fields & IMBSIM_SET_STATUS)) status = (NTSTATUS)behaviour.status;
-        if (NT_SUCCESS(status)) {
-            if (behaviour.fields & IMBSIM_SET_COMPLETION_CODE) {
-                /* A BMC that answers with an error (busy, invalid command) has not carried the command out. */
-                response.completionCode = (uint8_t)behaviour.completionCode;
-                reported = 1;
-            } else {
-                KIRQL irql;
-                KeAcquireSpinLock(&g_lock, &irql);
-                reported = BmcHandleRequest(&g_bmc, &packet, &response, Now(), SystemTimeNow());
-                KeReleaseSpinLock(&g_lock, irql);
-            }
-            if (reported > outputLength) {
-                status = (NTSTATUS)IMB_STATUS_BUFFER_TOO_SMALL;
-                reported = 0;
-            } else {
-                RtlCopyMemory(buffer, &response, reported);
-            }
-            if (behaviour.fields & IMBSIM_SET_BYTE_COUNT) reported = behaviour.byteCount;
+    RtlZeroMemory(&response, sizeof(response));
+    NTSTATUS status = Delay(behaviour, packet);
+    if (NT_SUCCESS(status) && (behaviour->fields & IMBSIM_SET_STATUS)) status = (NTSTATUS)behaviour->status;
+    if (NT_SUCCESS(status)) {
+        if (behaviour->fields & IMBSIM_SET_COMPLETION_CODE) {
+            /* A BMC that answers with an error (busy, invalid command) has not carried the command out. */
+            response.completionCode = (uint8_t)behaviour->completionCode;
+            reported = 1;
+        } else {
+            KIRQL irql;
+            KeAcquireSpinLock(&g_lock, &irql);
+            reported = BmcHandleRequest(&g_bmc, packet, &response, Now(), SystemTimeNow());
+            KeReleaseSpinLock(&g_lock, irql);
         }
+        if (reported > outputLength) {
+            status = (NTSTATUS)IMB_STATUS_BUFFER_TOO_SMALL;
+            reported = 0;
+        } else {
+            RtlCopyMemory(irp->AssociatedIrp.SystemBuffer, &response, reported);
+        }
+        if (behaviour->fields & IMBSIM_SET_BYTE_COUNT) reported = behaviour->byteCount;
     }
-    LogRequest((const uint8_t *)&packet, inputLength, outputLength, status, reported, &response, arrival,
+    LogRequest((const uint8_t *)packet, inputLength, outputLength, status, reported, &response, arrival,
                arrivalSystem);
     irp->IoStatus.Information = NT_SUCCESS(status) ? reported : 0;
     return status;
+}
+
+/* A held request keeps in its driver context whether it honours cancellation and when it arrived. */
+_Static_assert(sizeof(void *) == sizeof(int64_t), "the arrival times fit the driver context");
+#define HELD_HONOURS_CANCEL(irp) ((irp)->Tail.Overlay.DriverContext[0])
+#define HELD_ARRIVAL(irp) ((irp)->Tail.Overlay.DriverContext[1])
+#define HELD_ARRIVAL_SYSTEM(irp) ((irp)->Tail.Overlay.DriverContext[2])
+
+/* Completes a held request that has left the list: answered from the BMC, or cancelled. */
+static void FinishHeld(IRP *irp, BOOLEAN cancelled)
+{
+    IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
+    int64_t arrival = (int64_t)(LONG_PTR)HELD_ARRIVAL(irp);
+    int64_t arrivalSystem = (int64_t)(LONG_PTR)HELD_ARRIVAL_SYSTEM(irp);
+    ImbRequestPacket packet;
+    ReadPacket(irp, stack, &packet);
+    NTSTATUS status = STATUS_CANCELLED;
+    if (cancelled) {
+        ImbResponsePacket none;
+        RtlZeroMemory(&none, sizeof(none));
+        LogRequest((const uint8_t *)&packet, stack->Parameters.DeviceIoControl.InputBufferLength,
+                   stack->Parameters.DeviceIoControl.OutputBufferLength, status, 0, &none, arrival, arrivalSystem);
+        irp->IoStatus.Information = 0;
+    } else {
+        ImbSimBehaviour byDefault;
+        RtlZeroMemory(&byDefault, sizeof(byDefault));
+        status = AnswerRequest(irp, stack, &packet, &byDefault, arrival, arrivalSystem);
+    }
+    Complete(irp, status);
+}
+
+/* Runs with the cancel spin lock held, which it releases first. */
+static void CancelHeld(DEVICE_OBJECT *device, IRP *irp)
+{
+    KIRQL irql;
+    (void)device;
+    IoReleaseCancelSpinLock(irp->CancelIrql);
+    KeAcquireSpinLock(&g_lock, &irql);
+    RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+    g_counters.heldRequests--;
+    g_counters.cancelledRequests++;
+    KeReleaseSpinLock(&g_lock, irql);
+    FinishHeld(irp, TRUE);
+}
+
+/* Pends the request in the held list; one that honours cancellation gets a cancel routine. */
+static NTSTATUS HoldRequest(IRP *irp, BOOLEAN honourCancel, int64_t arrival, int64_t arrivalSystem)
+{
+    KIRQL irql;
+    HELD_HONOURS_CANCEL(irp) = (PVOID)(ULONG_PTR)honourCancel;
+    HELD_ARRIVAL(irp) = (PVOID)(LONG_PTR)arrival;
+    HELD_ARRIVAL_SYSTEM(irp) = (PVOID)(LONG_PTR)arrivalSystem;
+    IoMarkIrpPending(irp);
+    KeAcquireSpinLock(&g_lock, &irql);
+    InsertTailList(&g_held, &irp->Tail.Overlay.ListEntry);
+    g_counters.heldRequests++;
+    if (honourCancel) {
+        IoSetCancelRoutine(irp, CancelHeld);
+        /* Cancelled before the routine was set: the cancellation found nothing to call. */
+        if (irp->Cancel && IoSetCancelRoutine(irp, NULL) != NULL) {
+            RemoveEntryList(&irp->Tail.Overlay.ListEntry);
+            g_counters.heldRequests--;
+            g_counters.cancelledRequests++;
+            KeReleaseSpinLock(&g_lock, irql);
+            FinishHeld(irp, TRUE);
+            return STATUS_PENDING;
+        }
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    return STATUS_PENDING;
+}
+
+/* Answers every held request from the BMC, oldest first; gives their number. */
+static uint32_t ReleaseHeld(void)
+{
+    LIST_ENTRY released;
+    KIRQL irql;
+    uint32_t count = 0;
+    InitializeListHead(&released);
+    KeAcquireSpinLock(&g_lock, &irql);
+    while (!IsListEmpty(&g_held)) {
+        LIST_ENTRY *entry = RemoveHeadList(&g_held);
+        IRP *irp = CONTAINING_RECORD(entry, IRP, Tail.Overlay.ListEntry);
+        if (HELD_HONOURS_CANCEL(irp) && IoSetCancelRoutine(irp, NULL) == NULL) {
+            /* Its cancel routine is under way and completes it. */
+            InitializeListHead(entry);
+            continue;
+        }
+        g_counters.heldRequests--;
+        InsertTailList(&released, entry);
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    while (!IsListEmpty(&released)) {
+        FinishHeld(CONTAINING_RECORD(RemoveHeadList(&released), IRP, Tail.Overlay.ListEntry), FALSE);
+        ++count;
+    }
+    return count;
+}
+
+static NTSTATUS SendMessage(IRP *irp, IO_STACK_LOCATION *stack)
+{
+    int64_t arrival = Now();
+    int64_t arrivalSystem = SystemTimeNow();
+    ImbRequestPacket packet;
+    if (!ReadPacket(irp, stack, &packet)) {
+        ImbResponsePacket none;
+        RtlZeroMemory(&none, sizeof(none));
+        LogRequest((const uint8_t *)&packet, stack->Parameters.DeviceIoControl.InputBufferLength,
+                   stack->Parameters.DeviceIoControl.OutputBufferLength, STATUS_INVALID_PARAMETER, 0, &none,
+                   arrival, arrivalSystem);
+        return STATUS_INVALID_PARAMETER;
+    }
+    ImbSimBehaviour behaviour = TakeBehaviour(packet.command);
+    if (behaviour.fields & IMBSIM_HOLD) {
+        return HoldRequest(irp, (behaviour.fields & IMBSIM_HONOUR_CANCEL) != 0, arrival, arrivalSystem);
+    }
+    return AnswerRequest(irp, stack, &packet, &behaviour, arrival, arrivalSystem);
 }
 
 static NTSTATUS ReadLog(IRP *irp, IO_STACK_LOCATION *stack)
@@ -228,8 +353,15 @@ static NTSTATUS Control(IRP *irp, IO_STACK_LOCATION *stack)
     case IMB_IOCTL_SEND_MESSAGE:
         return SendMessage(irp, stack);
     case IMBSIM_IOCTL_RESET:
+        /* Held requests are answered before the reset, so none outlives a test. */
+        ReleaseHeld();
         ResetSimulation();
         return STATUS_SUCCESS;
+    case IMBSIM_IOCTL_RELEASE_HELD: {
+        uint32_t released = ReleaseHeld();
+        if (stack->Parameters.DeviceIoControl.OutputBufferLength < sizeof(released)) return STATUS_SUCCESS;
+        return CopyOut(irp, stack, &released, sizeof(released));
+    }
     case IMBSIM_IOCTL_SET_BEHAVIOUR:
         if (inputLength < FIELD_OFFSET(ImbSimBehaviour, skipCount)) return STATUS_INVALID_PARAMETER;
         KeAcquireSpinLock(&g_lock, &irql);
@@ -266,13 +398,6 @@ static NTSTATUS Control(IRP *irp, IO_STACK_LOCATION *stack)
     }
 }
 
-static NTSTATUS Complete(IRP *irp, NTSTATUS status)
-{
-    irp->IoStatus.Status = status;
-    IoCompleteRequest(irp, IO_NO_INCREMENT);
-    return status;
-}
-
 static NTSTATUS DispatchCreateClose(DEVICE_OBJECT *device, IRP *irp)
 {
     IO_STACK_LOCATION *stack = IoGetCurrentIrpStackLocation(irp);
@@ -294,7 +419,9 @@ static NTSTATUS DispatchCreateClose(DEVICE_OBJECT *device, IRP *irp)
 static NTSTATUS DispatchDeviceControl(DEVICE_OBJECT *device, IRP *irp)
 {
     (void)device;
-    return Complete(irp, Control(irp, IoGetCurrentIrpStackLocation(irp)));
+    NTSTATUS status = Control(irp, IoGetCurrentIrpStackLocation(irp));
+    if (status == STATUS_PENDING) return status;  /* held: completed by a release or its cancellation */
+    return Complete(irp, status);
 }
 
 static void DeleteLinkIfOwned(DeviceExtension *extension)
@@ -394,6 +521,7 @@ static NTSTATUS AddDevice(DRIVER_OBJECT *driver, DEVICE_OBJECT *physicalDevice)
 static void Unload(DRIVER_OBJECT *driver)
 {
     (void)driver;
+    ReleaseHeld();
     if (g_plainDevice == NULL) return;
     DeleteLinkIfOwned(g_plainDevice->DeviceExtension);
     IoDeleteDevice(g_plainDevice);
@@ -444,6 +572,7 @@ NTSTATUS WINAPI DriverEntry(DRIVER_OBJECT *driver, UNICODE_STRING *registryPath)
 {
     KeInitializeSpinLock(&g_lock);
     KeQueryPerformanceCounter(&g_frequency);
+    InitializeListHead(&g_held);
     BOOLEAN plain = ReadDefaults(registryPath);
     ResetSimulation();
 

@@ -8,7 +8,6 @@
 #include "watchdog_names.h"
 
 const uint32_t kDeviceAbsentError = 55;  // ERROR_DEV_NOT_EXIST: no "\\.\imb"
-const uint32_t kNoAnswerError = 258;     // WAIT_TIMEOUT: the BMC did not answer in time
 const size_t kReasonsSize = 128;
 
 static const char *const kStateNames[8] = {"",        "stopped",          "start pending", "stop pending",
@@ -131,9 +130,7 @@ static void AddUnreadBmcLine(const BmcFacts &bmc, StatusReport *report)
     }
     char cause[48];
     DescribeOutcome(bmc.outcome, cause, sizeof(cause));
-    const char *hint = bmc.outcome.error == kDeviceAbsentError ? " (no BMC device)"
-                       : bmc.outcome.error == kNoAnswerError   ? " (no answer in time)"
-                                                               : "";
+    const char *hint = bmc.outcome.error == kDeviceAbsentError ? " (no BMC device)" : "";
     AddLine(report, "BMC: not read - %s%s", cause, hint);
 }
 

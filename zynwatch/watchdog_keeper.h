@@ -41,4 +41,4 @@ void ResumeKeptWatchdog(WatchdogKeeper *keeper);
 // Gives the watchdog the shutdown countdown instead of stopping it.
 void HandOverToShutdown(const WatchdogKeeper *keeper);
 
-const uint32_t kStopRetryWaitHintMs = 10000;  // the pause and one request of at most 5 s, with room
+const uint32_t kStopRetryWaitHintMs = 10000;  // the pause and one request of at most 6 s, with room

@@ -77,5 +77,6 @@ struct WatchdogOutcome {
 
 bool OutcomeSucceeded(const WatchdogOutcome &outcome);
 
-// "completion code 0x80" when the BMC answered, "error 258" when it did not.
+// "completion code 0x80" when the BMC answered, "error 55" when it could not be reached, and
+// "error 258 (no answer in time)" when it did not answer.
 void DescribeOutcome(const WatchdogOutcome &outcome, char *text, size_t size);

@@ -128,7 +128,9 @@ TEST(WatchdogMessages, OutcomeNamesTheErrorOrTheCompletionCode)
 {
     char text[32];
     DescribeOutcome({258, 0xFF, 0}, text, sizeof(text));
-    EXPECT_STREQ("error 258", text);
+    EXPECT_STREQ("error 258 (no answer in time)", text);
+    DescribeOutcome({55, 0xFF, 0}, text, sizeof(text));
+    EXPECT_STREQ("error 55", text);
     DescribeOutcome({0, 0x80, 0}, text, sizeof(text));
     EXPECT_STREQ("completion code 0x80", text);
     EXPECT_TRUE(OutcomeSucceeded({0, 0x00, 8}));

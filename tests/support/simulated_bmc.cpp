@@ -69,6 +69,24 @@ bool SimulatedBmc::DelayAnswers(uint32_t delayMs, uint32_t count)
     return SetBehaviour(behaviour);
 }
 
+bool SimulatedBmc::HoldRequests(uint32_t count, bool honourCancel)
+{
+    ImbSimBehaviour behaviour = {};
+    behaviour.requestCount = count;
+    behaviour.fields = IMBSIM_HOLD | (honourCancel ? IMBSIM_HONOUR_CANCEL : 0);
+    return SetBehaviour(behaviour);
+}
+
+bool SimulatedBmc::ReleaseHeld(uint32_t *released)
+{
+    uint32_t count = 0;
+    DWORD returned = 0;
+    bool ok = Control(IMBSIM_IOCTL_RELEASE_HELD, nullptr, 0, &count, sizeof(count), &returned) &&
+              returned == sizeof(count);
+    if (released != nullptr) *released = count;
+    return ok;
+}
+
 bool SimulatedBmc::SetBmc(const ImbSimBmcConfig &config)
 {
     return Control(IMBSIM_IOCTL_SET_BMC, &config, sizeof(config), nullptr, 0);

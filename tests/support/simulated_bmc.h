@@ -22,6 +22,11 @@ public:
     bool CompleteWithStatus(uint32_t status, uint32_t count = 1);
     bool ReportByteCount(uint32_t byteCount, uint32_t count = 1);
     bool DelayAnswers(uint32_t delayMs, uint32_t count = 1);
+    // The next count requests are held uncompleted, as a driver whose BMC never answers holds
+    // them; honourCancel gives them a cancel routine, else a cancellation leaves them held.
+    bool HoldRequests(uint32_t count, bool honourCancel);
+    // Answers every held request from the BMC; released, when given, receives their number.
+    bool ReleaseHeld(uint32_t *released = nullptr);
     bool SetBmc(const ImbSimBmcConfig &config);
     // Sends the BMC the IPMI Cold Reset command, as a management tool or a firmware update does.
     bool ColdResetBmc();

@@ -13,6 +13,19 @@ std::string HexBytes(const uint8_t *bytes, size_t count)
     return text;
 }
 
+// Handles the process holds. Wine's GetProcessHandleCount always reports 0; there the handle values
+// the system accepts are counted instead (handles are numbered in steps of 4).
+DWORD ProcessHandles()
+{
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count != 0) return count;
+    DWORD flags;
+    for (ULONG_PTR value = 4; value < 0x4000; value += 4) {
+        if (GetHandleInformation(reinterpret_cast<HANDLE>(value), &flags)) ++count;
+    }
+    return count;
+}
+
 std::string DescribeServiceConfig2(DWORD level, const void *info)
 {
     static const char *const kActions[] = {"none", "restart", "reboot", "command"};

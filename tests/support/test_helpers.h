@@ -18,6 +18,9 @@ const DWORD kLastErrorSentinel = 0xDEADBEEF;
 
 std::string HexBytes(const uint8_t *bytes, size_t count);
 
+// The number of handles this process holds.
+DWORD ProcessHandles();
+
 // A ChangeServiceConfig2A call as one line: "failure actions reset=86400 reboot=- command=-
 // restart/60000 restart/60000 none/0", "failure actions flag 1", or "level N".
 std::string DescribeServiceConfig2(DWORD level, const void *info);

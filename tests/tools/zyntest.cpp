@@ -15,7 +15,9 @@ static int Usage()
 {
     fprintf(stderr,
             "zyntest bmc-reset | bmc-cold-reset | bmc-log [first] | bmc-watchdog | bmc-counters\n"
-            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [count=N|every] [skip=N] [command=N]\n"
+            "        bmc-set [cc=N] [status=N] [bytes=N] [delay=MS] [hold=honour|ignore] [count=N|every] [skip=N]\n"
+            "                [command=N]   (hold: never complete the request; honour or ignore its cancellation)\n"
+            "        bmc-release (answers the held requests from the BMC and prints their number)\n"
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
@@ -101,6 +103,8 @@ static int BmcSet(SimulatedBmc &bmc, int argc, char **argv)
         } else if (key == "delay") {
             behaviour.fields |= IMBSIM_SET_DELAY;
             behaviour.delayMs = value;
+        } else if (key == "hold" && (strcmp(text, "honour") == 0 || strcmp(text, "ignore") == 0)) {
+            behaviour.fields |= IMBSIM_HOLD | (strcmp(text, "honour") == 0 ? IMBSIM_HONOUR_CANCEL : 0);
         } else if (key == "skip") {
             behaviour.skipCount = value;
         } else if (key == "command") {
@@ -141,7 +145,14 @@ static int Bmc(const char *command, int argc, char **argv)
     if (strcmp(command, "bmc-identity") == 0) return BmcIdentity(bmc, argc, argv);
     if (strcmp(command, "bmc-counters") == 0) {
         ImbSimCounters c = bmc.ReadCounters();
-        printf("opens=%u closes=%u requests=%u handles=%u\n", c.opens, c.closes, c.sendRequests, c.openHandles);
+        printf("opens=%u closes=%u requests=%u handles=%u held=%u cancelled=%u\n", c.opens, c.closes,
+               c.sendRequests, c.openHandles, c.heldRequests, c.cancelledRequests);
+        return 0;
+    }
+    if (strcmp(command, "bmc-release") == 0) {
+        uint32_t released = 0;
+        if (!bmc.ReleaseHeld(&released)) return 1;
+        printf("%u\n", released);
         return 0;
     }
     return Usage();

@@ -234,6 +234,53 @@ TEST_F(ServiceFaults, AFailedStopRequestIsRetriedAndAStopThatNeverSucceedsIsNoCl
     }
 }
 
+// A driver that never completes a request, nor lets it be cancelled: each request ends with 258
+// after the 5 s time-out and one second more. The first unanswered heartbeat is reported once,
+// as its request ends; a stop then still reaches STOPPED, as a stop whose every request failed.
+TEST_F(ServiceFaults, RequestsTheDriverNeverCompletesHangNeitherTheHeartbeatsNorTheStop)
+{
+    const double requestEndsMs = 5000 + 500 + 500, loadedMachineMs = 4000;
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    ASSERT_TRUE(bmc_->HoldRequests(IMBSIM_EVERY_REQUEST, false));
+    ASSERT_TRUE(WaitForEventLogEntries(1, 30000)) << "the unanswered heartbeat's entry";
+    long long reported = CounterNow();
+    EXPECT_TRUE(Running());
+    SERVICE_STATUS answer = {};
+    EXPECT_TRUE(ControlService(service_, SERVICE_CONTROL_STOP, &answer)) << GetLastError();
+    EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 60000)) << "a stop whose requests all hang";
+    long long stopped = CounterNow();
+    SERVICE_STATUS_PROCESS last = {};
+    ASSERT_TRUE(QueryServiceState(service_, &last));
+    EXPECT_EQ(kStopFailureExitCode, last.dwWin32ExitCode);
+
+    uint32_t held = bmc_->ReadCounters().heldRequests, released = 0;
+    ASSERT_TRUE(bmc_->ReleaseHeld(&released));
+    EXPECT_EQ(held, released);
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(0, &frequency);
+    std::vector<ImbSimLogEntry> heldLog;  // answered only by the release, oldest first
+    for (const ImbSimLogEntry &e : log) {
+        if (e.completedCounter > stopped) heldLog.push_back(e);
+    }
+    ASSERT_EQ(released, heldLog.size());
+    std::vector<std::vector<uint8_t>> commands = Commands(heldLog);
+    ASSERT_GE(commands.size(), 4u) << "a heartbeat and three tries of the stop";
+    EXPECT_EQ(kReset, commands[0]);
+    double untilReported = CounterMs(heldLog[0].counter, reported, frequency);
+    EXPECT_GE(untilReported, requestEndsMs - 5) << "the cancellation the driver ignored was waited for";
+    EXPECT_LT(untilReported, requestEndsMs + loadedMachineMs) << "reported as the heartbeat's request ended";
+    size_t stops = static_cast<size_t>(std::count(commands.begin(), commands.end(), kStop));
+    EXPECT_GE(stops, 3u);
+    EXPECT_EQ(kStop, commands.back());
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {"error 258 (no answer in time)"}),
+                  Entry(EVENTLOG_ERROR_TYPE, MSG_WATCHDOG_STILL_ARMED,
+                        {std::to_string(stops), "error 258 (no answer in time)", "power cycle", "300"})}),
+              Described(EventLogEntriesSince(logOffset_)));
+    WaitForServiceProcessEnd();
+}
+
 // A failing arm or starting reset ends the start with exit code 20, one entry and the stop request.
 TEST_F(ServiceFaults, FailingAnswerAtTheArmOrTheStartingResetIsAStartFailure)
 {
@@ -291,7 +338,7 @@ TEST_F(ServiceFaults, FailingHeartbeatsAreReportedOnceAndTheirEndWithTheirCount)
         std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
         for (size_t i = kStartRequests; i + 1 < commands.size(); ++i) EXPECT_EQ(kReset, commands[i]) << "request " << i;
         EXPECT_EQ(kStop, commands.back());
-        std::string cause = answer.fields == IMBSIM_SET_STATUS ? "error 258" : "completion code " + std::string(answer.name);
+        std::string cause = answer.fields == IMBSIM_SET_STATUS ? "error 258 (no answer in time)" : "completion code " + std::string(answer.name);
         EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, {cause}),
                                             Entry(EVENTLOG_INFORMATION_TYPE, MSG_HEARTBEATS_RESUMED, {"3"})}),
                   Described(EventLogEntriesSince(offset)));

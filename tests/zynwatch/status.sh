@@ -80,6 +80,21 @@ run_status
 expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC' "$out" | tr -d '\r')" "a short answer"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a short answer"
 
+# A driver that never completes Get, nor lets it be cancelled: the request ends with 258 after its
+# 5 s time-out and at most one second more. (Windows ends such a process only once the driver
+# completes the request; its report and exit code are the same.)
+zyntest bmc-set hold=ignore
+first=$(zyntest bmc-log | wc -l)
+started=$(date +%s%N)
+timeout 60 "$WINE64" "$ZYNWATCH" -status >"$out"
+echo $? >"$out.exit"
+elapsed_ms=$((($(date +%s%N) - started) / 1000000))
+expect_eq "BMC: not read - error 258 (no answer in time)" "$(grep '^BMC' "$out" | tr -d '\r')" "a Get the driver never completes"
+expect_eq 2 "$(cat "$out.exit")" "exit code 2 when the BMC never answers"
+[ "$elapsed_ms" -lt 20000 ] || fail "-status took $elapsed_ms ms with a BMC that never answers"
+expect_eq 1 "$(zyntest bmc-release)" "the driver still held the request after -status ended"
+expect_eq "06 25" "$(requests_from "$first")" "the held request was Get Watchdog Timer"
+
 # Installed, never started (1077), with an invalid TimeoutValue: shown as the service would repair it, left as it is.
 zynwatch_to "$out" "$ZYNWATCH" -install
 w64 reg add "HKLM\\$SERVICE_KEY" /v HeartbeatInterval /t REG_DWORD /d 1 /f >/dev/null

@@ -58,7 +58,9 @@ DWORD WINAPI CloseVX7Driver(LONG session);
  *       other error of the device request.
  * On any nonzero result the three output areas are untouched.
  * Requests to the BMC wait the process's BMC timeout (5000 ms until SendVX7RequestTimed
- * changes it); requests to any other address wait 9 seconds.
+ * changes it); requests to any other address wait 9 seconds. A request the driver has not
+ * completed by then is cancelled and ends with 258 at most one second later, even when the
+ * driver never completes it.
  */
 DWORD WINAPI SendVX7Request(DWORD session, BYTE netFnLun, BYTE command, const BYTE *requestData,
                             BYTE requestLength, BYTE responderAddress, BYTE *responseData,
