@@ -583,7 +583,7 @@ protected:
     static std::string Status(int *exitCode)
     {
         testing::internal::CaptureStdout();
-        *exitCode = PrintServiceStatus();
+        *exitCode = PrintServiceStatus(false);
         return testing::internal::GetCapturedStdout();
     }
 
