@@ -37,7 +37,7 @@ const uint8_t kUnknownTimeoutWordChoice = 3;
 CommandOptions ParseServiceCommandLine(int argc, const char *const *argv)
 {
     // An option that is not given keeps the value the install writes without options.
-    CommandOptions options = {false, false, false, kInstallTimeoutAction, kInstallPreTimeoutAction};
+    CommandOptions options = {false, false, false, false, kInstallTimeoutAction, kInstallPreTimeoutAction};
     for (int index = 1; index < argc; ++index) {
         const char *argument = argv[index];
         bool hasWord = index + 1 < argc;
@@ -47,6 +47,8 @@ CommandOptions ParseServiceCommandLine(int argc, const char *const *argv)
             options.remove = true;
         } else if (SameWord(argument, "-status")) {
             options.status = true;
+        } else if (SameWord(argument, "-json")) {
+            options.json = true;
         } else if (SameWord(argument, "-timeout") && hasWord) {
             int number = WordNumber(argv[++index], kTimeoutWords);
             options.timeoutChoice = number < 0 ? kUnknownTimeoutWordChoice : static_cast<uint8_t>(number);

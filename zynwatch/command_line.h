@@ -7,6 +7,7 @@ struct CommandOptions {
     bool install;
     bool remove;
     bool status;
+    bool json;                 // -status prints one JSON object instead of lines
     uint8_t timeoutChoice;     // "TimeoutAction" the install stores
     uint8_t pretimeoutChoice;  // "PretimeoutAction" the install stores
 };

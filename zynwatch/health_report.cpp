@@ -133,8 +133,7 @@ bool HealthWithheld(const HealthFacts &facts)
     return facts.checkCount != 0 && facts.source == kHealthFromService && facts.withheld;
 }
 
-// The check acted upon while it fails, else the first that fails and is acted upon; checkCount for none.
-static size_t WithheldFor(const HealthFacts &facts)
+size_t WithheldCheck(const HealthFacts &facts)
 {
     auto failing = [&](size_t index) {
         const HealthCheckRecord &record = facts.checks[index].record;
@@ -152,7 +151,7 @@ void AddWithheldLine(const HealthFacts &facts, StatusReport *report)
     if (!HealthWithheld(facts)) return;
     char withheldSince[24], line[kLongLineSize];
     FormatCivilTime(facts.withheldSince, withheldSince, sizeof(withheldSince));
-    size_t failing = WithheldFor(facts);
+    size_t failing = WithheldCheck(facts);
     if (failing < facts.checkCount) {
         const HealthCheckFacts &check = facts.checks[failing];
         char since[24], cause[kHealthReasonSize];

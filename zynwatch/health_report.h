@@ -60,5 +60,9 @@ void AddHealthLines(const HealthFacts &facts, StatusReport *report);
 // True when the running service withholds its heartbeats.
 bool HealthWithheld(const HealthFacts &facts);
 
+// The check the heartbeats are withheld for: the one acted upon while it fails, else the first that
+// fails and is acted upon; checkCount for none.
+size_t WithheldCheck(const HealthFacts &facts);
+
 // While the heartbeats are withheld: why, and since when.
 void AddWithheldLine(const HealthFacts &facts, StatusReport *report);

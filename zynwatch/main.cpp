@@ -1,5 +1,6 @@
 // zynwatch: without arguments the service ZynAsrService; with -install or -remove it installs or
-// removes that service, with -status it reports the protection; anything else prints the usage text.
+// removes that service, with -status it reports the protection (with -json as one JSON object);
+// anything else prints the usage text.
 // The exit code: -install and -remove 0 when they did what was asked, 1 when not; -status 0
 // protected, 1 not protected, 2 BMC not read (also when there is no session table), 3 the BMC will
 // act: heartbeats are not reaching it, or the service withholds them; the service and the usage text 0.
@@ -20,7 +21,7 @@ static int RunCommand(const CommandOptions &options, bool tableMade)
 {
     if (options.install) return tableMade && InstallService(options) ? kCommandDone : kCommandFailed;
     if (options.remove) return tableMade && UninstallService() ? kCommandDone : kCommandFailed;
-    if (options.status) return tableMade ? PrintServiceStatus() : kStatusBmcUnreadable;
+    if (options.status) return tableMade ? PrintServiceStatus(options.json) : kStatusBmcUnreadable;
     PrintUsage();
     return kCommandDone;
 }

@@ -8,6 +8,7 @@
 #include "health_publication.h"
 #include "service_configuration.h"
 #include "service_identity.h"
+#include "status_json.h"
 #include "status_report.h"
 #include "watchdog.h"
 
@@ -66,16 +67,30 @@ static ConfigurationFacts GatherConfigurationFacts()
     return facts;
 }
 
-int PrintServiceStatus()
+static int PrintLines(const StatusFacts &facts)
+{
+    StatusReport report;
+    BuildStatusReport(facts, &report);
+    for (size_t index = 0; index < report.lineCount; ++index) printf("%s\n", report.lines[index]);
+    return report.exitCode;
+}
+
+// Its room holds the largest report, so the object is always whole.
+static int PrintJson(const StatusFacts &facts)
+{
+    static char text[kStatusJsonSize];
+    if (BuildStatusJson(facts, text, sizeof(text))) printf("%s\n", text);
+    return DecideStatusExitCode(facts);
+}
+
+int PrintServiceStatus(bool json)
 {
     StatusFacts facts = {};
     facts.service = GatherServiceFacts();
     facts.configuration = GatherConfigurationFacts();
     facts.bmc.read = ReadWatchdogTimer(&facts.bmc.reading, &facts.bmc.outcome);
     GatherHealthFacts(facts.service.error == 0 && facts.service.state == kServiceStateRunning, &facts.health);
-    StatusReport report;
-    BuildStatusReport(facts, &report);
-    for (size_t index = 0; index < report.lineCount; ++index) printf("%s\n", report.lines[index]);
+    int exitCode = json ? PrintJson(facts) : PrintLines(facts);
     fflush(stdout);
-    return report.exitCode;
+    return exitCode;
 }

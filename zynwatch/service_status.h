@@ -2,6 +2,6 @@
 // "zynwatch -status": reads the SCM, the configuration and the BMC's watchdog, prints the report.
 // Writes nothing and sends the BMC only Get Watchdog Timer.
 
-// Prints the report to standard output; gives its exit code (0 protected, 1 not, 2 BMC
-// unread, 3 heartbeats withheld).
-int PrintServiceStatus();
+// Prints the report to standard output, as lines or as one JSON object on one line; gives its
+// exit code (0 protected, 1 not, 2 BMC unread, 3 the BMC will act: heartbeats missing or withheld).
+int PrintServiceStatus(bool json);

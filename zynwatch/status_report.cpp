@@ -8,7 +8,6 @@
 #include "watchdog_names.h"
 
 const uint32_t kDeviceAbsentError = 55;  // ERROR_DEV_NOT_EXIST: no "\\.\imb"
-const size_t kReasonsSize = 128;
 
 static const char *const kStateNames[8] = {"",        "stopped",          "start pending", "stop pending",
                                            "running", "continue pending", "pause pending", "paused"};
@@ -41,18 +40,28 @@ static bool TimerGuardsTheOs(const WatchdogReading &reading)
     return ReadingRunning(reading) && ReadingTimerUse(reading) == kTimerUseSmsOs && ReadingTimeoutAction(reading) != 0;
 }
 
-// The interval the service uses with this configuration.
-static uint32_t IntervalInUse(const ConfigurationFacts &configuration)
+uint32_t StatusIntervalInUse(const ConfigurationFacts &configuration)
 {
     return HeartbeatIntervalInUse(configuration.heartbeatInterval, configuration.heartbeatRead,
                                   ArmedSettings(configuration.settings));
+}
+
+const char *ServiceStateName(uint32_t state)
+{
+    return state != 0 && state < 8 ? kStateNames[state] : nullptr;
+}
+
+const char *StartTypeName(uint32_t startType)
+{
+    return startType < 5 ? kStartTypeNames[startType] : nullptr;
 }
 
 bool HeartbeatsMissing(const StatusFacts &facts)
 {
     if (!facts.bmc.read || !TimerGuardsTheOs(facts.bmc.reading)) return false;
     const WatchdogReading &reading = facts.bmc.reading;
-    uint64_t allowed = (static_cast<uint64_t>(IntervalInUse(facts.configuration)) + kMissedHeartbeatMarginSeconds) * 10;
+    uint64_t interval = StatusIntervalInUse(facts.configuration);
+    uint64_t allowed = (interval + kMissedHeartbeatMarginSeconds) * 10;
     return reading.presentCountdown + allowed < reading.initialCountdown;
 }
 
@@ -72,8 +81,8 @@ static void AddServiceState(const ServiceFacts &service, StatusReport *report)
         AddLine(report, "Service: stopped, exit code %lu, service-specific %lu", exitCode, specific);
     } else if (state == kServiceStateStopped) {
         AddLine(report, "Service: stopped, exit code %lu", exitCode);
-    } else if (state != 0 && state < 8) {
-        AddLine(report, "Service: %s", kStateNames[state]);
+    } else if (ServiceStateName(state) != nullptr) {
+        AddLine(report, "Service: %s", ServiceStateName(state));
     } else {
         AddLine(report, "Service: state %lu", state);
     }
@@ -90,8 +99,8 @@ static void AddServiceLines(const ServiceFacts &service, StatusReport *report)
         return;
     }
     AddServiceState(service, report);
-    if (service.startType < 5) {
-        AddLine(report, "Start type: %s", kStartTypeNames[service.startType]);
+    if (StartTypeName(service.startType) != nullptr) {
+        AddLine(report, "Start type: %s", StartTypeName(service.startType));
     } else {
         AddLine(report, "Start type: %lu", static_cast<unsigned long>(service.startType));
     }
@@ -107,7 +116,7 @@ static void AddConfigurationLines(const ConfigurationFacts &configuration, Statu
             static_cast<unsigned>(settings.preTimeoutAction),
             PreTimeoutLacksRoom(settings) ? ", not armed: it would come less than 30 s after a heartbeat" : "");
     AddLine(report, "PreTimeoutInterval: %u s", static_cast<unsigned>(settings.preTimeoutInterval));
-    unsigned long used = IntervalInUse(configuration);
+    unsigned long used = StatusIntervalInUse(configuration);
     if (configuration.heartbeatRead) {
         AddLine(report, "HeartbeatInterval: %lu s configured, %lu s in use",
                 static_cast<unsigned long>(configuration.heartbeatInterval), used);
@@ -121,17 +130,17 @@ static void AddConfigurationLines(const ConfigurationFacts &configuration, Statu
     }
 }
 
-static void AddUnreadBmcLine(const BmcFacts &bmc, StatusReport *report)
+void DescribeUnreadBmc(const BmcFacts &bmc, char *text, size_t size)
 {
     if (OutcomeSucceeded(bmc.outcome)) {
-        AddLine(report, "BMC: not read - short answer of %u bytes, %u expected",
-                static_cast<unsigned>(bmc.outcome.length), static_cast<unsigned>(kWatchdogReadingLength));
+        snprintf(text, size, "short answer of %u bytes, %u expected", static_cast<unsigned>(bmc.outcome.length),
+                 static_cast<unsigned>(kWatchdogReadingLength));
         return;
     }
     char cause[48];
     DescribeOutcome(bmc.outcome, cause, sizeof(cause));
     const char *hint = bmc.outcome.error == kDeviceAbsentError ? " (no BMC device)" : "";
-    AddLine(report, "BMC: not read - %s%s", cause, hint);
+    snprintf(text, size, "%s%s", cause, hint);
 }
 
 static void AddReadingLines(const WatchdogReading &reading, StatusReport *report)
@@ -155,59 +164,91 @@ static void AddReadingLines(const WatchdogReading &reading, StatusReport *report
     AddLine(report, "BMC present countdown: %s", present);
 }
 
-static void AddReason(char *reasons, const char *reason)
+static void AddReason(StatusVerdict *verdict, const char *reason)
 {
-    size_t used = strlen(reasons);
-    snprintf(reasons + used, kReasonsSize - used, "%s%s", used != 0 ? "; " : "", reason);
+    if (verdict->reasonCount >= kStatusMaxReasons) return;
+    snprintf(verdict->reasons[verdict->reasonCount++], kStatusReasonSize, "%s", reason);
 }
 
-static void AddServiceReason(const ServiceFacts &service, char *reasons)
+static void AddServiceReason(const ServiceFacts &service, StatusVerdict *verdict)
 {
     if (service.error == kServiceNotInstalledError) {
-        AddReason(reasons, "the service is not installed");
+        AddReason(verdict, "the service is not installed");
     } else if (service.error != 0) {
-        AddReason(reasons, "the service's state is unknown");
+        AddReason(verdict, "the service's state is unknown");
     } else if (service.state != kServiceStateRunning) {
-        AddReason(reasons, "the service is not running");
+        AddReason(verdict, "the service is not running");
     }
 }
 
-static void AddBmcReason(const StatusFacts &facts, char *reasons)
+static void AddBmcReason(const StatusFacts &facts, StatusVerdict *verdict)
 {
     const BmcFacts &bmc = facts.bmc;
     if (!bmc.read) {
-        AddReason(reasons, "the BMC could not be read");
+        AddReason(verdict, "the BMC could not be read");
     } else if (!ReadingRunning(bmc.reading)) {
-        AddReason(reasons, "the BMC's timer is stopped");
+        AddReason(verdict, "the BMC's timer is stopped");
     } else if (ReadingTimerUse(bmc.reading) != kTimerUseSmsOs) {
-        char reason[64];
+        char reason[kStatusReasonSize];
         snprintf(reason, sizeof(reason), "the BMC's timer runs for %s, not SMS/OS",
                  TimerUseName(ReadingTimerUse(bmc.reading)));
-        AddReason(reasons, reason);
+        AddReason(verdict, reason);
     } else if (ReadingTimeoutAction(bmc.reading) == 0) {
-        AddReason(reasons, "the BMC's timer takes no action when it expires");
+        AddReason(verdict, "the BMC's timer takes no action when it expires");
     } else if (HeartbeatsMissing(facts)) {
-        char left[16], reason[96];
+        char left[16], reason[kStatusReasonSize];
         FormatCountdown(bmc.reading.presentCountdown, left, sizeof(left));
         snprintf(reason, sizeof(reason), "heartbeats are not reaching the BMC, which acts in %s", left);
-        AddReason(reasons, reason);
+        AddReason(verdict, reason);
     }
 }
 
-// "yes"; "unknown" when only the BMC's silence stands in the way; otherwise "no" with every reason.
+// Withheld heartbeats are no protection: the BMC acts when the countdown runs out.
+static void AddHealthReason(const StatusFacts &facts, StatusVerdict *verdict)
+{
+    if (!HealthWithheld(facts.health)) return;
+    if (!facts.bmc.read || !ReadingRunning(facts.bmc.reading)) {
+        AddReason(verdict, "the service withholds its heartbeats: a health check fails");
+        return;
+    }
+    char left[16], reason[kStatusReasonSize];
+    FormatCountdown(facts.bmc.reading.presentCountdown, left, sizeof(left));
+    snprintf(reason, sizeof(reason), "the service withholds its heartbeats: a health check fails, and the BMC acts in %s",
+             left);
+    AddReason(verdict, reason);
+}
+
+void DecideStatusVerdict(const StatusFacts &facts, StatusVerdict *verdict)
+{
+    verdict->reasonCount = 0;
+    AddServiceReason(facts.service, verdict);
+    AddHealthReason(facts, verdict);
+    bool serviceFails = verdict->reasonCount != 0;
+    AddBmcReason(facts, verdict);
+    if (verdict->reasonCount == 0) {
+        verdict->verdict = kVerdictYes;
+    } else if (!facts.bmc.read && !serviceFails) {
+        verdict->verdict = kVerdictUnknown;
+    } else {
+        verdict->verdict = kVerdictNo;
+    }
+}
+
+const char *VerdictName(ProtectionVerdict verdict)
+{
+    return verdict == kVerdictYes ? "yes" : verdict == kVerdictUnknown ? "unknown" : "no";
+}
+
 static void AddVerdictLine(const StatusFacts &facts, StatusReport *report)
 {
-    char reasons[kReasonsSize] = "";
-    AddServiceReason(facts.service, reasons);
-    bool serviceFails = reasons[0] != '\0';
-    AddBmcReason(facts, reasons);
-    if (reasons[0] == '\0') {
-        AddLine(report, "Protected: yes");
-    } else if (!facts.bmc.read && !serviceFails) {
-        AddLine(report, "Protected: unknown - %s", reasons);
-    } else {
-        AddLine(report, "Protected: no - %s", reasons);
+    StatusVerdict verdict;
+    DecideStatusVerdict(facts, &verdict);
+    char line[kStatusLineSize];
+    int used = snprintf(line, sizeof(line), "Protected: %s", VerdictName(verdict.verdict));
+    for (size_t index = 0; index < verdict.reasonCount && used > 0 && static_cast<size_t>(used) < sizeof(line); ++index) {
+        used += snprintf(line + used, sizeof(line) - used, "%s%s", index == 0 ? " - " : "; ", verdict.reasons[index]);
     }
+    AddStatusLine(report, line);
 }
 
 void BuildStatusReport(const StatusFacts &facts, StatusReport *report)
@@ -219,7 +260,9 @@ void BuildStatusReport(const StatusFacts &facts, StatusReport *report)
     if (facts.bmc.read) {
         AddReadingLines(facts.bmc.reading, report);
     } else {
-        AddUnreadBmcLine(facts.bmc, report);
+        char cause[kStatusLineSize];
+        DescribeUnreadBmc(facts.bmc, cause, sizeof(cause));
+        AddLine(report, "BMC: not read - %s", cause);
     }
     AddWithheldLine(facts.health, report);
     AddVerdictLine(facts, report);

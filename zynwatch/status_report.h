@@ -57,7 +57,7 @@ const uint32_t kMissedHeartbeatMarginSeconds = 10;
 bool HeartbeatsMissing(const StatusFacts &facts);
 
 const size_t kStatusMaxLines = 48;
-const size_t kStatusLineSize = 160;
+const size_t kStatusLineSize = 320;
 
 struct StatusReport {
     char lines[kStatusMaxLines][kStatusLineSize];  // without line ends
@@ -68,6 +68,34 @@ struct StatusReport {
 // 3 while the service withholds its heartbeats or they are missing, 2 when the BMC could not be
 // read, 0 when the service and the BMC's SMS/OS timer run, else 1.
 StatusExitCode DecideStatusExitCode(const StatusFacts &facts);
+
+// The heartbeat interval the service uses with this configuration.
+uint32_t StatusIntervalInUse(const ConfigurationFacts &configuration);
+
+// "running", "stop pending" ...; null for a number the SCM does not define.
+const char *ServiceStateName(uint32_t state);
+
+// "automatic", "manual" ...; null for a number the SCM does not define.
+const char *StartTypeName(uint32_t startType);
+
+// Why the BMC was not read: "error 55 (no BMC device)", "completion code 0xC1", "short answer ...".
+void DescribeUnreadBmc(const BmcFacts &bmc, char *text, size_t size);
+
+// "yes"; "unknown" when only the BMC's silence stands in the way; otherwise "no", each with its reasons.
+enum ProtectionVerdict { kVerdictYes, kVerdictNo, kVerdictUnknown };
+
+const size_t kStatusMaxReasons = 3;  // one about the service, one about its health checks, one about the BMC
+const size_t kStatusReasonSize = 96;
+
+struct StatusVerdict {
+    ProtectionVerdict verdict;
+    size_t reasonCount;
+    char reasons[kStatusMaxReasons][kStatusReasonSize];
+};
+
+void DecideStatusVerdict(const StatusFacts &facts, StatusVerdict *verdict);
+
+const char *VerdictName(ProtectionVerdict verdict);
 
 void BuildStatusReport(const StatusFacts &facts, StatusReport *report);
 

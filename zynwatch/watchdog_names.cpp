@@ -23,6 +23,15 @@ const char *PreTimeoutInterruptName(uint8_t interrupt)
     return interrupt < 4 ? kInterruptNames[interrupt] : "reserved";
 }
 
+void ExpirationFlagName(uint8_t bit, char *text, size_t size)
+{
+    if (bit >= 1 && bit <= 5) {
+        snprintf(text, size, "%s", TimerUseName(bit));
+    } else {
+        snprintf(text, size, "bit %u", static_cast<unsigned>(bit));
+    }
+}
+
 void FormatExpirationFlags(uint8_t flags, char *text, size_t size)
 {
     if (size == 0) return;
@@ -31,11 +40,7 @@ void FormatExpirationFlags(uint8_t flags, char *text, size_t size)
     for (uint8_t bit = 0; bit < 8; ++bit) {
         if (!(flags & (1u << bit))) continue;
         char name[16];
-        if (bit >= 1 && bit <= 5) {
-            snprintf(name, sizeof(name), "%s", TimerUseName(bit));
-        } else {
-            snprintf(name, sizeof(name), "bit %u", static_cast<unsigned>(bit));
-        }
+        ExpirationFlagName(bit, name, sizeof(name));
         int written = snprintf(text + used, size - used, "%s%s", used ? ", " : "", name);
         if (written < 0 || static_cast<size_t>(written) >= size - used) return;
         used += static_cast<size_t>(written);

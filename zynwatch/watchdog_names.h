@@ -13,6 +13,9 @@ const char *TimeoutActionName(uint8_t action);
 // "none", "SMI", "NMI / diagnostic interrupt", "messaging interrupt"; "reserved" for 4 to 7.
 const char *PreTimeoutInterruptName(uint8_t interrupt);
 
+// The name of one bit of the expiration flags: its timer use, or "bit n" for a reserved bit.
+void ExpirationFlagName(uint8_t bit, char *text, size_t size);
+
 // The expired timer uses of the flags byte joined by ", ", or "none"; reserved bits are named
 // by their number.
 void FormatExpirationFlags(uint8_t flags, char *text, size_t size);

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "status_json.h"
 #include "status_report.h"
 #include "test_watchdog_settings.h"
 
@@ -261,4 +262,197 @@ TEST(StatusReport, ACountdownTheHeartbeatsDoNotRestartSaysWhenTheBmcActsAndExits
     facts.bmc.reading.timerActions = 0x03;
     facts.bmc.reading.timerUse = 0x04;
     EXPECT_EQ(kStatusUnprotected, DecideStatusExitCode(facts)) << "a stopped timer does not count down";
+}
+
+static std::string Json(const StatusFacts &facts)
+{
+    static char text[kStatusJsonSize];
+    EXPECT_TRUE(BuildStatusJson(facts, text, sizeof(text))) << "the object did not fit";
+    return text;
+}
+
+// The index of the quote that closes the string opening at start.
+static size_t StringEnd(const std::string &json, size_t start)
+{
+    size_t end = start + 1;
+    while (end < json.size() && json[end] != '"') end += json[end] == '\\' ? 2 : 1;
+    return end;
+}
+
+// Where the value starting at start ends: its comma or the bracket that closes its container.
+static size_t ValueEnd(const std::string &json, size_t start)
+{
+    int depth = 0;
+    size_t end = start;
+    for (; end < json.size(); ++end) {
+        char c = json[end];
+        if (c == '"') {
+            end = StringEnd(json, end);
+        } else if (c == '{' || c == '[') {
+            ++depth;
+        } else if ((c == '}' || c == ']') && depth-- == 0) {
+            break;
+        } else if (c == ',' && depth == 0) {
+            break;
+        }
+    }
+    return end;
+}
+
+// The value of a member of the object, as written, or "(absent)"; "bmc.error" looks inside "bmc".
+static std::string Member(const std::string &object, const std::string &path)
+{
+    size_t dot = path.find('.');
+    std::string name = path.substr(0, dot);
+    int depth = 0;
+    for (size_t at = 0; at < object.size(); ++at) {
+        char c = object[at];
+        if (c == '{' || c == '[') ++depth;
+        if (c == '}' || c == ']') --depth;
+        if (c != '"') continue;
+        size_t end = StringEnd(object, at);
+        if (depth == 1 && object.compare(at + 1, end - at - 1, name) == 0 && object[end + 1] == ':') {
+            std::string value = object.substr(end + 2, ValueEnd(object, end + 2) - end - 2);
+            return dot == std::string::npos ? value : Member(value, path.substr(dot + 1));
+        }
+        at = end;
+    }
+    return "(absent)";
+}
+
+// The field names scripts rely on, in their order; a change here breaks every fleet script.
+TEST(StatusJson, AProtectedServerFieldByFieldOnOneLine)
+{
+    EXPECT_EQ("{\"formatVersion\":1,"
+              "\"service\":{\"installed\":true,\"error\":null,\"state\":\"running\",\"stateCode\":4,\"exitCode\":null,"
+              "\"serviceSpecificExitCode\":null,\"startType\":\"automatic\",\"startTypeCode\":2},"
+              "\"configuration\":{\"timeoutAction\":3,\"timeoutActionName\":\"power cycle\",\"timeoutValue\":300,"
+              "\"preTimeoutAction\":0,\"preTimeoutActionName\":\"none\",\"preTimeoutArmed\":false,"
+              "\"preTimeoutInterval\":0,\"heartbeatInterval\":1,\"heartbeatIntervalInUse\":1,\"shutdownTimeout\":null},"
+              "\"health\":null,"
+              "\"bmc\":{\"read\":true,\"notReadReason\":null,\"error\":null,\"completionCode\":0,\"timerUse\":4,"
+              "\"timerUseName\":\"SMS/OS\",\"timerRunning\":true,\"dontLog\":false,\"timeoutAction\":3,"
+              "\"timeoutActionName\":\"power cycle\",\"preTimeoutInterrupt\":0,\"preTimeoutInterruptName\":\"none\","
+              "\"preTimeoutInterval\":0,\"expirationFlags\":0,\"expirationFlagNames\":[],\"initialCountdown\":300.0,"
+              "\"presentCountdown\":299.0},"
+              "\"protected\":\"yes\",\"reasons\":[],\"exitCode\":0}",
+              Json(ProtectedFacts()));
+}
+
+// What was not learnt is null; a 0 that was read stays 0.
+TEST(StatusJson, AbsentFactsAreNullAndAZeroReadIsZero)
+{
+    StatusFacts facts = ProtectedFacts();
+    facts.service = {kServiceNotInstalledError, 0, 0, 0, 0};
+    facts.configuration.heartbeatRead = false;
+    facts.bmc.read = false;
+    facts.bmc.outcome = {55, 0xFF, 0};
+    std::string json = Json(facts);
+    EXPECT_EQ("false", Member(json, "service.installed"));
+    EXPECT_EQ("1060", Member(json, "service.error"));
+    for (const char *path : {"service.state", "service.stateCode", "service.exitCode", "service.startType",
+                             "service.startTypeCode", "configuration.heartbeatInterval",
+                             "configuration.shutdownTimeout", "bmc.completionCode", "bmc.timerUse", "bmc.timerRunning",
+                             "bmc.expirationFlagNames", "bmc.initialCountdown", "bmc.presentCountdown"}) {
+        EXPECT_EQ("null", Member(json, path)) << path;
+    }
+    EXPECT_EQ("1", Member(json, "configuration.heartbeatIntervalInUse"));
+    EXPECT_EQ("0", Member(json, "configuration.preTimeoutInterval"));
+    EXPECT_EQ("55", Member(json, "bmc.error"));
+    EXPECT_EQ("\"error 55 (no BMC device)\"", Member(json, "bmc.notReadReason"));
+    EXPECT_EQ("[\"the service is not installed\",\"the BMC could not be read\"]", Member(json, "reasons"));
+
+    facts.service = {5, 0, 0, 0, 0};
+    EXPECT_EQ("null", Member(Json(facts), "service.installed")) << "the SCM refused: not known";
+    facts.service = {0, kServiceStateStopped, 0, 0, 3};
+    facts.bmc.outcome = {0, 0xC1, 0};
+    json = Json(facts);
+    EXPECT_EQ("\"stopped\"", Member(json, "service.state"));
+    EXPECT_EQ("0", Member(json, "service.exitCode")) << "a clean stop's exit code is a fact";
+    EXPECT_EQ("null", Member(json, "service.serviceSpecificExitCode"));
+    EXPECT_EQ("null", Member(json, "bmc.error"));
+    EXPECT_EQ("193", Member(json, "bmc.completionCode"));
+    facts.service = {0, 9, 0, 0, 7};
+    json = Json(facts);
+    EXPECT_EQ("null", Member(json, "service.state")) << "a number without a name";
+    EXPECT_EQ("9", Member(json, "service.stateCode"));
+    EXPECT_EQ("null", Member(json, "service.startType"));
+    EXPECT_EQ("7", Member(json, "service.startTypeCode"));
+}
+
+// A label from the registry may hold any byte of the ANSI code page: the output stays ASCII, and
+// every byte comes back as the code point of its own value. The largest report still fits.
+TEST(StatusJson, TextIsEscapedToAsciiAndTheLargestReportFits)
+{
+    static StatusFacts facts;
+    facts = ProtectedFacts();
+    facts.health.checkCount = 1;
+    facts.health.source = kHealthServiceNotRunning;
+    snprintf(facts.health.checks[0].label, kHealthLabelSize, "%s", "a\"b\\c/\b\f\n\r\t\x01\x1f\x7f\x80\xe9\xff");
+    std::string check = Member(Json(facts), "health.checks").substr(1);
+    EXPECT_EQ("\"a\\\"b\\\\c/\\b\\f\\n\\r\\t\\u0001\\u001F\\u007F\\u0080\\u00E9\\u00FF\"", Member(check, "name"));
+    EXPECT_EQ("null", Member(check, "state")) << "not checked: no result";
+
+    facts.health.checkCount = kHealthMaxChecks;
+    facts.health.source = kHealthFromService;
+    facts.health.withheld = true;
+    for (HealthCheckFacts &check : facts.health.checks) {
+        memset(check.label, 0x01, kHealthLabelSize - 1);
+        check.label[kHealthLabelSize - 1] = '\0';
+        check.record = {kCheckFailed, true, true, 0, 0, {kCauseMemory, 4294967295u, 4294967295u}};
+    }
+    std::string json = Json(facts);
+    for (char c : json) EXPECT_TRUE(c >= 0x20 && c < 0x7F) << static_cast<int>(c);
+    char small[64];
+    EXPECT_FALSE(BuildStatusJson(facts, small, sizeof(small)));
+    EXPECT_EQ(63u, strlen(small)) << "cut short, never past its room";
+}
+
+// The object ends with the text form's exit code and verdict, for each exit code.
+TEST(StatusJson, EachExitCodeAndVerdictAsTheTextGivesThem)
+{
+    StatusFacts protectedFacts = ProtectedFacts(), stopped = ProtectedFacts(), unread = ProtectedFacts();
+    StatusFacts missing = ProtectedFacts();
+    static StatusFacts withheld;
+    withheld = ProtectedFacts();
+    stopped.bmc.reading.timerUse = 0x04;
+    unread.bmc.read = false;
+    unread.bmc.outcome = {258, 0xFF, 0};
+    missing.bmc.reading.presentCountdown = 100;
+    withheld.health.checkCount = 1;
+    withheld.health.source = kHealthFromService;
+    withheld.health.withheld = true;
+    withheld.health.withheldSince = {2026, 12, 8, 16, 31, 3};
+    withheld.health.checks[0] = {"HealthCommand", {kCheckFailed, true, true, 0, 0, {kCauseExitCode, 1, 0}},
+                                 {2026, 12, 8, 16, 26, 3}};
+    struct Case {
+        const StatusFacts *facts;
+        const char *exitCode;
+        const char *verdict;
+        const char *reasons;
+    } cases[] = {
+        {&protectedFacts, "0", "\"yes\"", "[]"},
+        {&stopped, "1", "\"no\"", "[\"the BMC's timer is stopped\"]"},
+        {&unread, "2", "\"unknown\"", "[\"the BMC could not be read\"]"},
+        {&missing, "3", "\"no\"", "[\"heartbeats are not reaching the BMC, which acts in 10.0 s\"]"},
+        {&withheld, "3", "\"no\"",
+         "[\"the service withholds its heartbeats: a health check fails, and the BMC acts in 299.0 s\"]"},
+    };
+    for (const Case &c : cases) {
+        StatusExitCode textCode = kStatusProtected;
+        Text(*c.facts, &textCode);
+        std::string json = Json(*c.facts);
+        EXPECT_EQ(std::to_string(textCode), c.exitCode) << json;
+        EXPECT_EQ(c.exitCode, Member(json, "exitCode")) << json;
+        EXPECT_EQ(c.verdict, Member(json, "protected")) << json;
+        EXPECT_EQ(c.reasons, Member(json, "reasons")) << json;
+    }
+    std::string health = Member(Json(withheld), "health");
+    EXPECT_EQ("true", Member(health, "heartbeatsWithheld"));
+    EXPECT_EQ("\"2026-12-08T16:31:03\"", Member(health, "withheldSince"));
+    EXPECT_EQ("\"HealthCommand\"", Member(health, "withheldFor"));
+    std::string check = Member(health, "checks").substr(1);
+    EXPECT_EQ("{\"name\":\"HealthCommand\",\"state\":\"failed\",\"since\":\"2026-12-08T16:26:03\","
+              "\"cause\":\"exit code 1\",\"everPassed\":true}]",
+              check);
 }

@@ -14,10 +14,11 @@ static CommandOptions Parse(std::vector<const char *> arguments)
 
 TEST(CommandLine, NoRecognisedOptionChoosesNothing)
 {
-    CommandOptions options = Parse({"foo", "install", "--install", "status", "--status", "-statusx"});
+    CommandOptions options = Parse({"foo", "install", "--install", "status", "--status", "-statusx", "--json"});
     EXPECT_FALSE(options.install);
     EXPECT_FALSE(options.remove);
     EXPECT_FALSE(options.status);
+    EXPECT_FALSE(options.json);
     EXPECT_EQ(3, options.timeoutChoice) << "the install value stands";
     EXPECT_EQ(0, options.pretimeoutChoice);
 }
@@ -27,6 +28,7 @@ TEST(CommandLine, OptionWordsIgnoreLetterCase)
     EXPECT_TRUE(Parse({"-INSTALL"}).install);
     EXPECT_TRUE(Parse({"-ReMoVe"}).remove);
     EXPECT_TRUE(Parse({"-StAtUs"}).status);
+    EXPECT_TRUE(Parse({"-JSON", "-status"}).json);
     EXPECT_EQ(2, Parse({"-TIMEOUT", "PowerOff"}).timeoutChoice);
     EXPECT_EQ(3, Parse({"-PreTimeout", "MSGINT"}).pretimeoutChoice);
 }

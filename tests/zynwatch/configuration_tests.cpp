@@ -456,7 +456,7 @@ TEST(Installation, InstallConfiguresRecoveryAndTheEventSourceAndRemoveDeletesThe
     ASSERT_TRUE(RemoveServiceIfPresent(kServiceName));
     ASSERT_TRUE(RemoveServiceEventSource());
     ASSERT_TRUE(CreateSessionTable()) << "the install sends the stop request";
-    CommandOptions options = {true, false, false, 3, 0};
+    CommandOptions options = {true, false, false, false, 3, 0};
     std::vector<std::string> configured;
     {
         ServiceConfig2Recorder recorder;

@@ -583,7 +583,7 @@ protected:
     static std::string Status(int *exitCode)
     {
         testing::internal::CaptureStdout();
-        *exitCode = PrintServiceStatus();
+        *exitCode = PrintServiceStatus(false);
         return testing::internal::GetCapturedStdout();
     }
 
@@ -672,6 +672,7 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     EXPECT_EQ(kStatusBmcWillAct, exitCode) << status;
     EXPECT_NE(std::string::npos, status.find("\nHeartbeats: withheld since ")) << status;
     EXPECT_NE(std::string::npos, status.find(" - HealthCommand has failed since ")) << status;
+    EXPECT_NE(std::string::npos, status.find("\nProtected: no - the service withholds its heartbeats")) << status;
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, &key));
     ULONGLONG withheldAt = 0;

@@ -9,6 +9,49 @@ out="$WINEPREFIX.out"
 # The report without its CR LF line ends; "x" pins the last line end.
 status_text() { tr -d '\r' <"$out"; echo x; }
 
+# Judges the output of -status -json with python3's parser: one CR LF line of ASCII, one object, no
+# NaN, no key twice in an object, not even in another letter case (PowerShell's ConvertFrom-Json
+# takes keys without regard to case), exitCode $1 and the Python condition $2 on the object j.
+# Prints the verdict as the text form's "Protected:" line, or what is wrong.
+json_check="$WINEPREFIX/json_check.py"
+cat >"$json_check" <<'PYTHON'
+import json, sys
+def fail(why):
+    print(why)
+    sys.exit(0)
+raw = sys.stdin.buffer.read()
+if not raw.endswith(b"\r\n") or raw.count(b"\n") != 1:
+    fail("not one line ended by CR LF: %r" % raw[:80])
+def pairs(members):
+    seen = set()
+    for key, _ in members:
+        if key.lower() in seen:
+            fail("the key %s twice" % key)
+        seen.add(key.lower())
+    return dict(members)
+def constant(name):
+    fail("not JSON: " + name)
+try:
+    j = json.loads(raw.decode("ascii"), object_pairs_hook=pairs, parse_constant=constant)
+except ValueError as error:
+    fail("not ASCII JSON: %s" % error)
+if not isinstance(j, dict) or j.get("exitCode") != int(sys.argv[1]):
+    fail("not an object with exitCode %s" % sys.argv[1])
+if not eval("(" + sys.argv[2] + ")"):
+    fail("not true of the object: " + sys.argv[2])
+print("Protected: " + j["protected"] + (" - " + "; ".join(j["reasons"]) if j["reasons"] else ""))
+PYTHON
+
+# -status -json right after the text form: the same verdict and exit code, the countdown left aside;
+# $1 a Python condition on the object j.
+run_status_json() {
+    local json="$WINEPREFIX/status.json" seconds='s/[0-9]+\.[0-9] s$/N s/'
+    zynwatch_to "$json" "$ZYNWATCH" -status -json
+    expect_eq "$(cat "$out.exit")" "$(cat "$json.exit")" "-status -json ends with the text form's exit code"
+    expect_eq "$(grep '^Protected' "$out" | tr -d '\r' | sed -E "$seconds")" \
+        "$(python3 "$json_check" "$(cat "$json.exit")" "$1" <"$json" 2>&1 | sed -E "$seconds")" "-status -json: $1"
+}
+
 # The requests logged from sequence $1 on, one per line as "netFn command" ("06 25").
 requests_from() { zyntest bmc-log "$1" | sed -n 's/.*packet=\([^r]*\) response=.*/\1/p' | awk '{ print $11, $10 }'; }
 
@@ -35,6 +78,8 @@ BMC: not read - error 55 (no BMC device)
 Protected: no - the service is not installed; the BMC could not be read
 x" "$(status_text)" "the report without a BMC"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 without a BMC"
+run_status_json 'j["service"]["installed"] is False and j["service"]["state"] is None and j["bmc"]["error"] == 55 and
+    j["bmc"]["timerUse"] is None and j["configuration"]["heartbeatInterval"] is None and j["health"] is None'
 expect_match '^absent' "$(zyntest reg-values "$SERVICE_KEY")" "-status creates no key"
 
 install_plain_driver
@@ -60,6 +105,7 @@ BMC present countdown: 0.0 s
 Protected: no - the service is not installed; the BMC's timer is stopped
 x" "$(status_text)" "the report of a fresh BMC without the service"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 without the service"
+run_status_json 'j["bmc"]["read"] and j["bmc"]["timerRunning"] is False and j["bmc"]["initialCountdown"] == 0'
 
 # The BMC refuses Get, or answers it short.
 zyntest bmc-set cc=0xC1
@@ -75,10 +121,14 @@ BMC: not read - completion code 0xC1
 Protected: no - the service is not installed; the BMC could not be read
 x" "$(status_text)" "the report when the BMC refuses Get"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a completion code"
+zyntest bmc-set cc=0xC1
+run_status_json 'j["bmc"]["completionCode"] == 0xC1 and j["bmc"]["error"] is None and j["bmc"]["timerRunning"] is None'
 zyntest bmc-set bytes=5
 run_status
 expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC' "$out" | tr -d '\r')" "a short answer"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a short answer"
+zyntest bmc-set bytes=5
+run_status_json 'j["bmc"]["notReadReason"] == "short answer of 4 bytes, 8 expected"'
 
 # A driver that never completes Get, nor lets it be cancelled: the request ends with 258 after its
 # 5 s time-out and at most one second more. (Windows ends such a process only once the driver
@@ -121,6 +171,8 @@ BMC present countdown: 300.0 s
 Protected: no - the service is not running; the BMC's timer is stopped
 x" "$(status_text)" "the report of the installed service before its start"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 while the service is stopped"
+run_status_json 'j["service"]["state"] == "stopped" and j["service"]["exitCode"] == 1077 and
+    j["service"]["startType"] == "automatic" and j["configuration"]["timeoutValue"] == 3000'
 expect_eq "$values" "$(zyntest reg-values "$SERVICE_KEY")" "-status repairs nothing"
 
 # Started: protected, the countdown restarted from 300 s by every heartbeat.
@@ -150,6 +202,7 @@ BMC present countdown: (2[0-9]{2}\.[0-9]|300\.0) s
 Protected: yes
 x$' "$(status_text)" "the report of a protected server"
 expect_eq 0 "$(cat "$out.exit")" "exit code 0 when protected"
+run_status_json 'j["bmc"]["timerRunning"] and 200 <= j["bmc"]["presentCountdown"] <= 300 and j["reasons"] == []'
 
 # The BMC refuses every heartbeat: once the countdown ran down further than the interval in use and
 # 10 s, -status says that the heartbeats are not arriving and when the BMC acts, and ends with 3.
@@ -159,6 +212,7 @@ run_status heartbeats
 expect_match '^Protected: no - heartbeats are not reaching the BMC, which acts in 2[0-9]{2}\.[0-9] s$' \
     "$(grep '^Protected' "$out" | tr -d '\r')" "the verdict of a timer the heartbeats do not reach"
 expect_eq 3 "$(cat "$out.exit")" "exit code 3 when the BMC will act"
+run_status_json 'j["service"]["state"] == "running" and j["protected"] == "no"'
 zyntest bmc-set count=0
 
 w64 net stop ZynAsrService >/dev/null
