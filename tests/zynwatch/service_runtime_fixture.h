@@ -105,7 +105,7 @@ public:
     {
         if (thread_ != nullptr) {
             stop_ = true;
-            WaitForSingleObject(thread_, INFINITE);
+            JOIN_THREADS(&thread_, 1, 10000);  // a query of the SCM that never returns
             CloseHandle(thread_);
             thread_ = nullptr;
             Sample();  // the state the caller waited for, should the thread have missed it
