@@ -1,40 +1,49 @@
-# Sourced by every scenario script. A scenario runs the real programs in a clean Wine prefix of
-# its own and checks what a user or a deployment script would see.
-# CTest provides: ZYN_SOURCE ZYN_BUILD ZYN_PACKAGE ZYN_TEMPLATE ZYN_SCENARIO_ROOT
+# Sourced by every scenario script. A scenario runs the real programs in a clean Wine prefix of its
+# own and checks what a user or a deployment script would see.
+# CTest provides: ZYN_SOURCE ZYN_BUILD ZYN_PACKAGE ZYN_TEMPLATE ZYN_SCENARIO_ROOT ZYN_SCENARIO_LIMIT
+# A long scenario is a row of steps (step NAME); ZYN_SCENARIO_UNTIL=NAME ends it after that step.
 set -uo pipefail
 
 WINE64=/usr/lib/wine/wine64
-SCENARIO_FAILURES=0
 SCENARIO_NAME=""
+SCENARIO_STEP=""
+SCENARIO_STOPPED=0
+# One line per failure, so that a check inside $(...) counts as well.
+SCENARIO_FAILURES_FILE=""
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 
 # The caller's file and line, for failure messages.
 scenario_where() { echo "$(basename "${BASH_SOURCE[2]}"):${BASH_LINENO[1]}"; }
 
+# The step a failure belongs to, for its message.
+scenario_step_note() { [ -n "$SCENARIO_STEP" ] && echo " [step $SCENARIO_STEP]"; }
+count_failure() { echo failed >>"$SCENARIO_FAILURES_FILE"; }
+scenario_failures() { [ -f "$SCENARIO_FAILURES_FILE" ] && wc -l <"$SCENARIO_FAILURES_FILE" || echo 0; }
+
 fail() {
-    echo "FAIL $(scenario_where): $*" >&2
-    SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1))
+    echo "FAIL $(scenario_where)$(scenario_step_note): $*" >&2
+    count_failure
 }
 
 # A wait that ran out ends the scenario at once, naming the scenario's line that waited: every later
 # step would only wait out its own limit. The prefix log follows from scenario_end.
 wait_failed() { # message
-    echo "FAIL $(basename "${BASH_SOURCE[-1]}"):${BASH_LINENO[-2]}: $1" >&2
-    SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1))
+    echo "FAIL $(basename "${BASH_SOURCE[-1]}"):${BASH_LINENO[-2]}$(scenario_step_note): $1" >&2
+    count_failure
     exit 1
 }
 
 expect_eq() { # expected actual message
-    [ "$1" == "$2" ] || { echo "FAIL $(scenario_where): $3" >&2; printf '  expected: %q\n  actual:   %q\n' "$1" "$2" >&2; SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1)); }
+    [ "$1" == "$2" ] || { echo "FAIL $(scenario_where)$(scenario_step_note): $3" >&2; printf '  expected: %q\n  actual:   %q\n' "$1" "$2" >&2; count_failure; }
 }
 
 expect_match() { # extended-regex text message
-    [[ "$2" =~ $1 ]] || { echo "FAIL $(scenario_where): $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1)); }
+    [[ "$2" =~ $1 ]] || { echo "FAIL $(scenario_where)$(scenario_step_note): $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; count_failure; }
 }
 
 expect_no_match() { # extended-regex text message
-    [[ "$2" =~ $1 ]] && { echo "FAIL $(scenario_where): $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; SCENARIO_FAILURES=$((SCENARIO_FAILURES + 1)); }
+    [[ "$2" =~ $1 ]] && { echo "FAIL $(scenario_where)$(scenario_step_note): $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; count_failure; }
     return 0
 }
 
@@ -42,30 +51,88 @@ expect_no_match() { # extended-regex text message
 scenario_begin() {
     SCENARIO_NAME=$1
     export WINEPREFIX="$ZYN_SCENARIO_ROOT/$SCENARIO_NAME"
+    SCENARIO_FAILURES_FILE="$WINEPREFIX.failures"
     mkdir -p "$ZYN_SCENARIO_ROOT"
+    rm -f "$SCENARIO_FAILURES_FILE" "$WINEPREFIX.timed-out"
+    trap scenario_end EXIT
+    trap 'exit 1' TERM
     "$ZYN_SOURCE/scripts/testbed" template "$ZYN_TEMPLATE" || { echo "no template prefix" >&2; exit 1; }
     "$ZYN_SOURCE/scripts/testbed" clone "$ZYN_TEMPLATE" "$WINEPREFIX" || { echo "no scenario prefix" >&2; exit 1; }
     # A tmux server of its own, so that scenarios running side by side never share terminals; its
     # socket under /tmp, since a socket path beside a deep checkout exceeds the 108-byte limit.
     TMUX_TMPDIR=$(mktemp -d /tmp/zyn-tmux.XXXXXX) || { echo "no tmux directory" >&2; exit 1; }
     export TMUX_TMPDIR
-    trap scenario_end EXIT
+    unset TMUX
+    scenario_watchdog &
+    SCENARIO_WATCHDOG=$!
+}
+
+# The prefix's log as a failure shows it.
+scenario_log_tail() {
+    echo "--- last lines of $WINEPREFIX.log" >&2
+    tail -n 40 "$WINEPREFIX.log" >&2
+}
+
+# CTest kills a scenario outright at its time limit, which would leave the prefix's wineserver running
+# and its log unread. ZYN_SCENARIO_LIMIT seconds after the start, before that, the watchdog prints the
+# log, stops the prefix and the terminals (so that a wait on a Wine program ends) and ends the scenario.
+scenario_watchdog() {
+    local main=$$ limit=${ZYN_SCENARIO_LIMIT:-270} waited=0
+    trap - EXIT TERM
+    while kill -0 "$main" 2>/dev/null; do
+        sleep 1
+        waited=$((waited + 1))
+        [ "$waited" -ge "$limit" ] || continue
+        echo "FAIL $SCENARIO_NAME: out of time after $limit s; the last step begun is the last one printed" >&2
+        count_failure
+        touch "$WINEPREFIX.timed-out"
+        scenario_log_tail
+        tmux kill-server 2>/dev/null
+        "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
+        kill -TERM "$main" 2>/dev/null
+        for waited in $(seq 20); do kill -0 "$main" 2>/dev/null && sleep 1; done
+        kill -KILL "$main" 2>/dev/null
+        return
+    done
 }
 
 scenario_end() {
-    local status=$?
+    local status=$? failures
+    [ -n "${SCENARIO_WATCHDOG:-}" ] && kill "$SCENARIO_WATCHDOG" 2>/dev/null
     tmux kill-server 2>/dev/null || true
-    rm -rf "$TMUX_TMPDIR"
+    [ -n "${TMUX_TMPDIR:-}" ] && rm -rf "$TMUX_TMPDIR"
     "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
-    if [ "$SCENARIO_FAILURES" -gt 0 ] || [ "$status" -ne 0 ]; then
-        echo "scenario $SCENARIO_NAME: $SCENARIO_FAILURES failure(s); prefix kept at $WINEPREFIX" >&2
-        echo "--- last lines of $WINEPREFIX.log" >&2
-        tail -n 40 "$WINEPREFIX.log" >&2
+    [ "$status" -eq 0 ] && scenario_reached_until
+    failures=$(scenario_failures)
+    if [ "$failures" -eq 0 ] && [ "$status" -eq 0 ] && [ -n "${ZYN_SCENARIO_UNTIL:-}" ] && [ "$SCENARIO_STOPPED" = 0 ]; then
+        echo "FAIL $SCENARIO_NAME: no step named $ZYN_SCENARIO_UNTIL" >&2
+        failures=1
+    fi
+    if [ "$failures" -gt 0 ] || [ "$status" -ne 0 ]; then
+        echo "scenario $SCENARIO_NAME: $failures failure(s); prefix kept at $WINEPREFIX" >&2
+        [ -e "$WINEPREFIX.timed-out" ] || scenario_log_tail
         exit 1
     fi
-    [ "${ZYN_KEEP_PREFIX:-0}" = 1 ] || rm -rf "$WINEPREFIX" "$WINEPREFIX.log"
-    echo "scenario $SCENARIO_NAME: passed"
+    if [ "$SCENARIO_STOPPED" = 1 ] || [ "${ZYN_KEEP_PREFIX:-0}" = 1 ]; then
+        echo "scenario $SCENARIO_NAME: passed${SCENARIO_STEP:+ up to step $SCENARIO_STEP}; prefix kept at $WINEPREFIX"
+    else
+        rm -rf "$WINEPREFIX" "$WINEPREFIX.log" "$SCENARIO_FAILURES_FILE"
+        echo "scenario $SCENARIO_NAME: passed"
+    fi
     exit 0
+}
+
+# A step of a long scenario: its name is printed as it begins and named in its failures. With
+# ZYN_SCENARIO_UNTIL=NAME the scenario ends after that step and keeps its prefix; the steps before it
+# run too, since each leaves the machine as the next one needs it.
+step() {
+    scenario_reached_until && exit 0
+    SCENARIO_STEP=$1
+    echo "--- step $SCENARIO_STEP" >&2
+}
+scenario_reached_until() {
+    [ -n "$SCENARIO_STEP" ] && [ "$SCENARIO_STEP" = "${ZYN_SCENARIO_UNTIL:-}" ] || return 1
+    SCENARIO_STOPPED=1
 }
 
 w64() { "$WINE64" "$@"; }
@@ -73,7 +140,17 @@ w64() { "$WINE64" "$@"; }
 # Windows path of a Unix path in this prefix.
 winpath() { echo "Z:${1//\//\\}"; }
 
-zyntest() { "$WINE64" "$ZYN_BUILD/bin/zyntest.exe" "$@" | tr -d '\r'; }
+# The inspection tool. A read or a control of the simulated BMC, or a search for device nodes, that
+# fails is a failure of the scenario: its empty answer must never pass for "none".
+zyntest() {
+    "$WINE64" "$ZYN_BUILD/bin/zyntest.exe" "$@" | tr -d '\r'
+    local status=${PIPESTATUS[0]}
+    if [ "$status" -ne 0 ] && [[ "$1" == bmc-* || "$1" == nodes ]]; then
+        echo "FAIL $(scenario_where)$(scenario_step_note): zyntest $* ended with $status" >&2
+        count_failure
+    fi
+    return "$status"
+}
 
 # The simulated driver as the plain kernel service imbsim; optional DWORD defaults as NAME=VALUE.
 install_plain_driver() {
