@@ -77,7 +77,7 @@ scenario_log_tail() {
 # and its log unread. ZYN_SCENARIO_LIMIT seconds after the start, before that, the watchdog prints the
 # log, stops the prefix and the terminals (so that a wait on a Wine program ends) and ends the scenario.
 scenario_watchdog() {
-    local main=$$ limit=${ZYN_SCENARIO_LIMIT:-270} waited=0
+    local main=$$ limit=${ZYN_SCENARIO_LIMIT:-570} waited=0
     trap - EXIT TERM
     while kill -0 "$main" 2>/dev/null; do
         sleep 1
