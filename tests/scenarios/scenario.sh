@@ -7,7 +7,6 @@ set -uo pipefail
 WINE64=/usr/lib/wine/wine64
 SCENARIO_NAME=""
 SCENARIO_STEP=""
-SCENARIO_STOPPED=0
 # One line per failure, so that a check inside $(...) counts as well.
 SCENARIO_FAILURES_FILE=""
 export WINEDEBUG=-all
@@ -16,34 +15,32 @@ export WINEDLLOVERRIDES="${WINEDLLOVERRIDES:-mscoree,mshtml=}"
 # The caller's file and line, for failure messages.
 scenario_where() { echo "$(basename "${BASH_SOURCE[2]}"):${BASH_LINENO[1]}"; }
 
-# The step a failure belongs to, for its message.
-scenario_step_note() { [ -n "$SCENARIO_STEP" ] && echo " [step $SCENARIO_STEP]"; }
 count_failure() { echo failed >>"$SCENARIO_FAILURES_FILE"; }
 scenario_failures() { [ -f "$SCENARIO_FAILURES_FILE" ] && wc -l <"$SCENARIO_FAILURES_FILE" || echo 0; }
 
 fail() {
-    echo "FAIL $(scenario_where)$(scenario_step_note): $*" >&2
+    echo "FAIL $(scenario_where)${SCENARIO_STEP:+ [step $SCENARIO_STEP]}: $*" >&2
     count_failure
 }
 
 # A wait that ran out ends the scenario at once, naming the scenario's line that waited: every later
 # step would only wait out its own limit. The prefix log follows from scenario_end.
 wait_failed() { # message
-    echo "FAIL $(basename "${BASH_SOURCE[-1]}"):${BASH_LINENO[-2]}$(scenario_step_note): $1" >&2
+    echo "FAIL $(basename "${BASH_SOURCE[-1]}"):${BASH_LINENO[-2]}${SCENARIO_STEP:+ [step $SCENARIO_STEP]}: $1" >&2
     count_failure
     exit 1
 }
 
 expect_eq() { # expected actual message
-    [ "$1" == "$2" ] || { echo "FAIL $(scenario_where)$(scenario_step_note): $3" >&2; printf '  expected: %q\n  actual:   %q\n' "$1" "$2" >&2; count_failure; }
+    [ "$1" == "$2" ] || { echo "FAIL $(scenario_where)${SCENARIO_STEP:+ [step $SCENARIO_STEP]}: $3" >&2; printf '  expected: %q\n  actual:   %q\n' "$1" "$2" >&2; count_failure; }
 }
 
 expect_match() { # extended-regex text message
-    [[ "$2" =~ $1 ]] || { echo "FAIL $(scenario_where)$(scenario_step_note): $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; count_failure; }
+    [[ "$2" =~ $1 ]] || { echo "FAIL $(scenario_where)${SCENARIO_STEP:+ [step $SCENARIO_STEP]}: $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; count_failure; }
 }
 
 expect_no_match() { # extended-regex text message
-    [[ "$2" =~ $1 ]] && { echo "FAIL $(scenario_where)$(scenario_step_note): $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; count_failure; }
+    [[ "$2" =~ $1 ]] && { echo "FAIL $(scenario_where)${SCENARIO_STEP:+ [step $SCENARIO_STEP]}: $3" >&2; printf '  pattern: %s\n  text:    %q\n' "$1" "$2" >&2; count_failure; }
     return 0
 }
 
@@ -77,23 +74,17 @@ scenario_log_tail() {
 # and its log unread. ZYN_SCENARIO_LIMIT seconds after the start, before that, the watchdog prints the
 # log, stops the prefix and the terminals (so that a wait on a Wine program ends) and ends the scenario.
 scenario_watchdog() {
-    local main=$$ limit=${ZYN_SCENARIO_LIMIT:-570} waited=0
+    local main=$$ waited=0
     trap - EXIT TERM
-    while kill -0 "$main" 2>/dev/null; do
-        sleep 1
-        waited=$((waited + 1))
-        [ "$waited" -ge "$limit" ] || continue
-        echo "FAIL $SCENARIO_NAME: out of time after $limit s; the last step begun is the last one printed" >&2
-        count_failure
-        touch "$WINEPREFIX.timed-out"
-        scenario_log_tail
-        tmux kill-server 2>/dev/null
-        "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
-        kill -TERM "$main" 2>/dev/null
-        for waited in $(seq 20); do kill -0 "$main" 2>/dev/null && sleep 1; done
-        kill -KILL "$main" 2>/dev/null
-        return
-    done
+    while kill -0 "$main" 2>/dev/null && [ $((waited++)) -lt "${ZYN_SCENARIO_LIMIT:-570}" ]; do sleep 1; done
+    kill -0 "$main" 2>/dev/null || return 0
+    echo "FAIL $SCENARIO_NAME: out of time; the last step begun is the last one printed" >&2
+    count_failure
+    touch "$WINEPREFIX.timed-out"
+    scenario_log_tail
+    tmux kill-server 2>/dev/null
+    "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
+    kill -TERM "$main" && sleep 20 && kill -KILL "$main" 2>/dev/null
 }
 
 scenario_end() {
@@ -102,19 +93,14 @@ scenario_end() {
     tmux kill-server 2>/dev/null || true
     [ -n "${TMUX_TMPDIR:-}" ] && rm -rf "$TMUX_TMPDIR"
     "$ZYN_SOURCE/scripts/testbed" stop "$WINEPREFIX"
-    [ "$status" -eq 0 ] && scenario_reached_until
     failures=$(scenario_failures)
-    if [ "$failures" -eq 0 ] && [ "$status" -eq 0 ] && [ -n "${ZYN_SCENARIO_UNTIL:-}" ] && [ "$SCENARIO_STOPPED" = 0 ]; then
-        echo "FAIL $SCENARIO_NAME: no step named $ZYN_SCENARIO_UNTIL" >&2
-        failures=1
-    fi
     if [ "$failures" -gt 0 ] || [ "$status" -ne 0 ]; then
         echo "scenario $SCENARIO_NAME: $failures failure(s); prefix kept at $WINEPREFIX" >&2
         [ -e "$WINEPREFIX.timed-out" ] || scenario_log_tail
         exit 1
     fi
-    if [ "$SCENARIO_STOPPED" = 1 ] || [ "${ZYN_KEEP_PREFIX:-0}" = 1 ]; then
-        echo "scenario $SCENARIO_NAME: passed${SCENARIO_STEP:+ up to step $SCENARIO_STEP}; prefix kept at $WINEPREFIX"
+    if [ -n "${ZYN_SCENARIO_UNTIL:-}" ] || [ "${ZYN_KEEP_PREFIX:-0}" = 1 ]; then
+        echo "scenario $SCENARIO_NAME: passed${ZYN_SCENARIO_UNTIL:+ up to step $SCENARIO_STEP}; prefix kept at $WINEPREFIX"
     else
         rm -rf "$WINEPREFIX" "$WINEPREFIX.log" "$SCENARIO_FAILURES_FILE"
         echo "scenario $SCENARIO_NAME: passed"
@@ -126,13 +112,9 @@ scenario_end() {
 # ZYN_SCENARIO_UNTIL=NAME the scenario ends after that step and keeps its prefix; the steps before it
 # run too, since each leaves the machine as the next one needs it.
 step() {
-    scenario_reached_until && exit 0
+    [ -n "$SCENARIO_STEP" ] && [ "$SCENARIO_STEP" = "${ZYN_SCENARIO_UNTIL:-}" ] && exit 0
     SCENARIO_STEP=$1
     echo "--- step $SCENARIO_STEP" >&2
-}
-scenario_reached_until() {
-    [ -n "$SCENARIO_STEP" ] && [ "$SCENARIO_STEP" = "${ZYN_SCENARIO_UNTIL:-}" ] || return 1
-    SCENARIO_STOPPED=1
 }
 
 w64() { "$WINE64" "$@"; }
@@ -146,7 +128,7 @@ zyntest() {
     "$WINE64" "$ZYN_BUILD/bin/zyntest.exe" "$@" | tr -d '\r'
     local status=${PIPESTATUS[0]}
     if [ "$status" -ne 0 ] && [[ "$1" == bmc-* || "$1" == nodes ]]; then
-        echo "FAIL $(scenario_where)$(scenario_step_note): zyntest $* ended with $status" >&2
+        echo "FAIL $(scenario_where)${SCENARIO_STEP:+ [step $SCENARIO_STEP]}: zyntest $* ended with $status" >&2
         count_failure
     fi
     return "$status"
@@ -165,7 +147,6 @@ install_plain_driver() {
 
 # Lines of the debug channels captured for this prefix (eventlog, debugstr), from line N on.
 debug_log() { tail -n +"${1:-1}" "$WINEPREFIX.log" | tr -d '\r'; }
-debug_log_lines() { wc -l < "$WINEPREFIX.log"; }
 
 # A real terminal: run a command in a detached tmux session, send keys, read the screen. The
 # terminal does not echo: a key sent before Wine's console takes the terminal over would otherwise

@@ -35,49 +35,25 @@ protected:
     std::string log_;
 };
 
-// Set for the copy of this program that WouldBeTakenByAPlainLoad starts.
-const char kFreshProcess[] = "ZYN_NEWDEV_FRESH_PROCESS";
-
-// Runs one test of this program in a new process of its own; its exit code, or the failure to get one.
-static DWORD RunAlone(const char *test)
+// The file a plain load by name takes, and whether the planted newdev.dll recorded its load: in a
+// process where no newdev.dll was loaded before, since a loaded one would be handed out by name.
+static bool PlainLoadTakesThePlantedFile(const std::string &programFolder, const std::string &log)
 {
-    char program[MAX_PATH];
-    GetModuleFileNameA(nullptr, program, MAX_PATH);
-    std::string command = std::string("\"") + program + "\" --gtest_brief=1 --gtest_filter=" + test;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    SetEnvironmentVariableA(kFreshProcess, "1");
-    BOOL started = CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process);
-    SetEnvironmentVariableA(kFreshProcess, nullptr);
-    if (!started) return GetLastError();
-    DWORD exitCode = ERROR_TIMEOUT;
-    if (WaitForSingleObject(process.hProcess, 60000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &exitCode);
-    } else {
-        TerminateProcess(process.hProcess, ERROR_TIMEOUT);
-    }
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return exitCode;
+    if (GetModuleHandleA("newdev.dll") != nullptr) return false;
+    HMODULE plain = LoadLibraryA("newdev.dll");
+    char path[MAX_PATH] = "";
+    GetModuleFileNameA(plain, path, MAX_PATH);
+    std::string recorded = ReadFileBytes(log);
+    fprintf(stderr, "loaded \"%s\", recorded \"%s\"\n", path, recorded.c_str());
+    return plain != nullptr && _stricmp((programFolder + "\\newdev.dll").c_str(), path) == 0 &&
+           recorded.find("load ") != std::string::npos;
 }
 
 TEST_F(PlantedNewdev, WouldBeTakenByAPlainLoad)
 {
-    // Proves the setting: without the system-folder restriction, Wine takes the planted file. A
-    // newdev.dll loaded before would be handed out by name, so the load is made in a new process.
-    if (GetEnvironmentVariableA(kFreshProcess, nullptr, 0) == 0) {
-        EXPECT_EQ(0u, RunAlone("PlantedNewdev.WouldBeTakenByAPlainLoad")) << "the plain load in a new process";
-        return;
-    }
-    ASSERT_EQ(nullptr, GetModuleHandleA("newdev.dll"));
-    HMODULE plain = LoadLibraryA("newdev.dll");
-    ASSERT_NE(nullptr, plain);
-    char path[MAX_PATH] = "";
-    GetModuleFileNameA(plain, path, MAX_PATH);
-    FreeLibrary(plain);
-    EXPECT_EQ(0, _stricmp((ProgramFolder() + "\\newdev.dll").c_str(), path)) << path;
-    EXPECT_NE(std::string::npos, ReadFileBytes(log_).find("load ")) << "the planted newdev.dll ran";
+    // Proves the setting: without the system-folder restriction, Wine takes the planted file. The
+    // load is made in a new process of this program, whatever test ran here before.
+    EXPECT_EXIT(exit(PlainLoadTakesThePlantedFile(ProgramFolder(), log_) ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(PlantedNewdev, IsNeverLoadedForTheDriverUpdate)
