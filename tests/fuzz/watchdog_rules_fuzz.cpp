@@ -25,13 +25,7 @@ static uint32_t Field(const WatchdogSettings &settings, SettingsField field)
 
 // Each value's range, repair value and judged width as the service is documented to load them, in
 // loading order; written out here, so that a wrong entry in the service's own table fails the target.
-struct DocumentedRule {
-    const char *name;
-    SettingsField field;
-    uint32_t lowest, highest, repair;
-    bool lowestByte;
-};
-static const DocumentedRule kDocumented[] = {
+static const ConfigurationValueRule kDocumented[] = {
     {"PreTimeoutAction", kFieldPreTimeoutAction, 0, 3, 0, false},
     {"TimeoutAction", kFieldTimeoutAction, 0, 3, 3, true},
     {"TimeoutValue", kFieldTimeoutValue, 10, 6553, 3000, false},
@@ -46,14 +40,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(kLoadedValueCount == sizeof(kDocumented) / sizeof(kDocumented[0]));
     for (size_t i = 0; i < kLoadedValueCount; ++i) {
         const ConfigurationValueRule &rule = kLoadedValueRules[i];
-        const DocumentedRule &documented = kDocumented[i];
+        const ConfigurationValueRule &documented = kDocumented[i];
         FUZZ_CHECK(strcmp(rule.name, documented.name) == 0 && rule.field == documented.field);
         bool read = (readFlags >> i) & 1;
         uint32_t number = in.Word(), used = 0xDEADBEEF;
         bool kept = JudgeConfigurationValue(rule, read, number, &used);
-        uint32_t judged = documented.lowestByte ? (number & 0xFF) : number;
+        uint32_t judged = documented.judgedByLowestByte ? (number & 0xFF) : number;
         FUZZ_CHECK(kept == (read && judged >= documented.lowest && judged <= documented.highest));
-        FUZZ_CHECK(used == (kept ? judged : documented.repair));
+        FUZZ_CHECK(used == (kept ? judged : documented.repairValue));
         StoreSettingsField(&settings, documented.field, used);
         FUZZ_CHECK(Field(settings, documented.field) == used);
     }

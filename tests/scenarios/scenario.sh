@@ -147,6 +147,7 @@ install_plain_driver() {
 
 # Lines of the debug channels captured for this prefix (eventlog, debugstr), from line N on.
 debug_log() { tail -n +"${1:-1}" "$WINEPREFIX.log" | tr -d '\r'; }
+debug_log_lines() { wc -l < "$WINEPREFIX.log"; }
 
 # A real terminal: run a command in a detached tmux session, send keys, read the screen. The
 # terminal does not echo: a key sent before Wine's console takes the terminal over would otherwise
@@ -157,12 +158,12 @@ tmux_start() { # session command...
 }
 tmux_keys() { local session=$1; shift; tmux send-keys -t "$session" "$@"; }
 tmux_screen() { tmux capture-pane -p -t "$1" -S -200; }
-tmux_wait_for() { # session regex [seconds]
-    local session=$1 pattern=$2 limit=${3:-30} waited=0
-    while ! tmux_screen "$session" | grep -Eq -- "$pattern"; do
+tmux_wait_for() { # session regex [seconds] [times on the screen]
+    local waited=0
+    while [ "$(tmux_screen "$1" | grep -cE -- "$2")" -lt "${4:-1}" ]; do
         sleep 0.2
         waited=$((waited + 1))
-        [ $waited -ge $((limit * 5)) ] && { tmux_screen "$session" >&2; wait_failed "timed out waiting for /$pattern/ on the screen above"; }
+        [ $waited -ge $((${3:-30} * 5)) ] && { tmux_screen "$1" >&2; wait_failed "timed out waiting for /$2/ on the screen above"; }
     done
     return 0
 }

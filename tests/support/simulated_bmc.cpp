@@ -95,21 +95,16 @@ bool SimulatedBmc::ColdResetBmc()
 // that expects none. A read that keeps failing is reported once, so a poll names it without repeating it.
 static bool ReadSucceeded(bool done, const char *request, DWORD returned, DWORD expected)
 {
-    DWORD error = GetLastError();
+    DWORD error = done ? ERROR_SUCCESS : GetLastError();
     static std::atomic<const char *> failing{nullptr};
     if (done && returned >= expected) {
         failing = nullptr;
         return true;
     }
-    if (failing != request) {
-        if (done) {
-            ADD_FAILURE() << "the simulated driver answered " << request << " with " << returned << " of " << expected
-                          << " bytes";
-        } else {
-            ADD_FAILURE() << "the simulated driver refused " << request << ": error " << error;
-        }
+    if (failing.exchange(request) != request) {
+        ADD_FAILURE() << "the simulated driver answered " << request << " with error " << error << " and " << returned
+                      << " of " << expected << " bytes";
     }
-    failing = request;
     return false;
 }
 
