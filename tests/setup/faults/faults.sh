@@ -22,11 +22,11 @@ file_state() { # installed-file packaged-file
 }
 # Each read below proves it ran: a program that died on the way must not pass for "absent" or "none".
 key_state() {
-    local values status
-    values=$(zyntest reg-values "$1")
-    status=$?
-    if [ "$values" = "absent error=2" ]; then echo absent; elif [ "$status" -eq 0 ]; then echo present; else
-        fail "zyntest reg-values $1 ended with $status: $values"; echo unread; fi
+    local values
+    values=$(zyntest reg-values "$1") && echo present && return
+    [ "$values" = "absent error=2" ] && echo absent && return
+    fail "zyntest reg-values $1 printed: $values"
+    echo unread
 }
 # Instance keys under ROOT\SYSTEM. reg ends with 1 for a missing key and says so; any other failure fails.
 root_instances() {
