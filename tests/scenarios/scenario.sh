@@ -102,7 +102,7 @@ scenario_end() {
     if [ -n "${ZYN_SCENARIO_UNTIL:-}" ] || [ "${ZYN_KEEP_PREFIX:-0}" = 1 ]; then
         echo "scenario $SCENARIO_NAME: passed${ZYN_SCENARIO_UNTIL:+ up to step $SCENARIO_STEP}; prefix kept at $WINEPREFIX"
     else
-        rm -rf "$WINEPREFIX" "$WINEPREFIX.log" "$SCENARIO_FAILURES_FILE"
+        rm -rf "$WINEPREFIX" "$WINEPREFIX".*  # the prefix and every file named after it
         echo "scenario $SCENARIO_NAME: passed"
     fi
     exit 0
