@@ -9,11 +9,14 @@ binaries=("$package/setup.exe" "$package/windows/zynvx7w.dll" "$package/windows/
           "$package/windows/SysWOW64/zynvx7w.dll")
 system_dlls='^(KERNEL32|ADVAPI32|USER32|SHELL32|SHLWAPI|SETUPAPI|msvcrt|VERSION|ntdll)\.dll$'
 
+# Every program and library imports from KERNEL32 at least, so an empty list means objdump read nothing.
 for binary in "${binaries[@]}"; do
     [ -f "$binary" ] || { fail "missing $binary"; continue; }
+    dlls=$($objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p')
+    expect_match '(^|'$'\n'')KERNEL32\.dll($|'$'\n'')' "$dlls" "$(basename "$binary"): objdump lists its imports"
     while read -r dll; do
         expect_match "$system_dlls" "$dll" "$(basename "$binary") imports only system DLLs"
-    done < <($objdump -p "$binary" | sed -n 's/^\s*DLL Name: //p')
+    done <<< "$dlls"
 done
 
 for library in "$package/windows/zynvx7w.dll" "$package/windows/SysWOW64/zynvx7w.dll"; do
@@ -35,8 +38,10 @@ expect_match 'SysWOW64\\zynvx7w.dll file=1\.5\.5\.0 product=1\.5\.5\.0' "$versio
 # Windows 7 and Server 2008 R2 without the loader update lack the DLL-directory functions: an
 # import of one would keep the program from starting at all.
 for binary in "${binaries[@]}"; do
+    imports=$($objdump -p "$binary" | sed -n '/^\s*DLL Name:/,/^$/p')
+    expect_match '\<GetLastError\>' "$imports" "$(basename "$binary"): objdump lists the imported functions"
     expect_no_match '(SetDefaultDllDirectories|AddDllDirectory|RemoveDllDirectory|SetDllDirectory)' \
-        "$($objdump -p "$binary" | sed -n '/^\s*DLL Name:/,/^$/p')" "$(basename "$binary") imports no DLL-directory function"
+        "$imports" "$(basename "$binary") imports no DLL-directory function"
 done
 
 # The manifests as the loader finds them: exactly one in each program (no toolchain default beside

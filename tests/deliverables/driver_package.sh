@@ -3,10 +3,12 @@
 source "$(dirname "$0")/../scenarios/scenario.sh"
 stage="$ZYN_SOURCE/scripts/stage-driver-package"
 work=$(mktemp -d)
+SCENARIO_FAILURES_FILE="$work/failures"
 finish() {
-    local status=$?
+    local status=$? failures
+    failures=$(scenario_failures)
     rm -rf "$work"
-    [ "$SCENARIO_FAILURES" -eq 0 ] && [ "$status" -eq 0 ] || { echo "driver package: $SCENARIO_FAILURES failure(s)" >&2; exit 1; }
+    [ "$failures" -eq 0 ] && [ "$status" -eq 0 ] || { echo "driver package: $failures failure(s)" >&2; exit 1; }
     echo "driver package: passed"
 }
 trap finish EXIT

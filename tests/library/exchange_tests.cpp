@@ -183,7 +183,7 @@ TEST_F(Exchange, ManyThreadsShareTheHandleAndEachGetsItsOwnAnswer)
         handles[i] = CreateThread(nullptr, 0, EchoRequests, &workers[i], 0, nullptr);
         ASSERT_NE(nullptr, handles[i]);
     }
-    WaitForMultipleObjects(threads, handles, TRUE, INFINITE);
+    ASSERT_TRUE(JOIN_THREADS(handles, threads, 60000)) << bmc_.LoggedCount() << " requests logged";
     for (int i = 0; i < threads; ++i) {
         DWORD exitCode = 99;
         GetExitCodeThread(handles[i], &exitCode);

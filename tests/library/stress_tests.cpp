@@ -111,20 +111,23 @@ protected:
         countersBefore_ = bmc_.ReadCounters();
     }
 
-    // Runs body on every worker's thread at once and waits for all of them.
-    void RunThreads(int count, LPTHREAD_START_ROUTINE body, StressWorker *workers)
+    // Runs body on every worker's thread at once and waits for all of them, well inside the test's own
+    // limit, so that a hang names its threads; false when a thread did not start or end.
+    bool RunThreads(int count, LPTHREAD_START_ROUTINE body, StressWorker *workers)
     {
         HANDLE start = CreateEventA(nullptr, TRUE, FALSE, nullptr);
         std::vector<HANDLE> threads;
         for (int i = 0; i < count; ++i) {
             workers[i].start = start;
-            threads.push_back(CreateThread(nullptr, 0, body, &workers[i], 0, nullptr));
-            ASSERT_NE(nullptr, threads.back());
+            HANDLE thread = CreateThread(nullptr, 0, body, &workers[i], 0, nullptr);
+            EXPECT_NE(nullptr, thread) << GetLastError();
+            if (thread != nullptr) threads.push_back(thread);
         }
         SetEvent(start);
-        WaitForMultipleObjects(static_cast<DWORD>(threads.size()), threads.data(), TRUE, INFINITE);
+        bool joined = JOIN_THREADS(threads.data(), static_cast<DWORD>(threads.size()), 150000);
         for (HANDLE thread : threads) CloseHandle(thread);
         CloseHandle(start);
+        return joined && threads.size() == static_cast<size_t>(count);
     }
 
     // No session open, the device closed, the table usable from session 0 again, no handle left
@@ -161,7 +164,7 @@ TEST_F(LibraryStress, RandomOpenSendCloseWithRandomAnswersLeavesNothingBehind)
     std::vector<StressWorker> workers(kStressThreads);
     for (int i = 0; i < kStressThreads; ++i) workers[i] = {i, StressCycles(), nullptr, 0, "", {}};
     auto started = std::chrono::steady_clock::now();
-    RunThreads(kStressThreads, Stress, workers.data());
+    ASSERT_TRUE(RunThreads(kStressThreads, Stress, workers.data()));
     double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     long sends = 0;
     for (const StressWorker &worker : workers) {
@@ -208,7 +211,7 @@ TEST_F(LibraryStress, FiveHundredTwelveSessionsHeldByManyThreadsAndNoneLost)
 {
     std::vector<StressWorker> workers(kStressThreads);
     for (int i = 0; i < kStressThreads; ++i) workers[i] = {i, 512 / kStressThreads, nullptr, 0, "", {}};
-    RunThreads(kStressThreads, OpenShare, workers.data());
+    ASSERT_TRUE(RunThreads(kStressThreads, OpenShare, workers.data()));
     std::set<DWORD> numbers;
     for (const StressWorker &worker : workers) {
         EXPECT_EQ("", worker.problem) << "thread " << worker.id;
@@ -222,7 +225,7 @@ TEST_F(LibraryStress, FiveHundredTwelveSessionsHeldByManyThreadsAndNoneLost)
     EXPECT_EQ(0xCAFEu, refused);
     BYTE data[64], length = sizeof(data), code = 0xEE;
     EXPECT_EQ(0u, GetDeviceId(data, &length, &code)) << "the full table still exchanges requests";
-    RunThreads(kStressThreads, CloseShare, workers.data());
+    ASSERT_TRUE(RunThreads(kStressThreads, CloseShare, workers.data()));
     for (const StressWorker &worker : workers) EXPECT_EQ("", worker.problem) << "thread " << worker.id;
     ExpectNothingLeft();
 }

@@ -1,5 +1,8 @@
 #include "simulated_bmc.h"
 
+#include <gtest/gtest.h>
+
+#include <atomic>
 #include <cstring>
 
 SimulatedBmc::SimulatedBmc()
@@ -106,6 +109,23 @@ bool SimulatedBmc::ColdResetBmc()
            returned >= 1 && response.completionCode == 0x00;
 }
 
+// A read of the driver's state that fails is the test's failure: a zero it would give could pass a check
+// that expects none. A read that keeps failing is reported once, so a poll names it without repeating it.
+static bool ReadSucceeded(bool done, const char *request, DWORD returned, DWORD expected)
+{
+    DWORD error = done ? ERROR_SUCCESS : GetLastError();
+    static std::atomic<const char *> failing{nullptr};
+    if (done && returned >= expected) {
+        failing = nullptr;
+        return true;
+    }
+    if (failing.exchange(request) != request) {
+        ADD_FAILURE() << "the simulated driver answered " << request << " with error " << error << " and " << returned
+                      << " of " << expected << " bytes";
+    }
+    return false;
+}
+
 std::vector<ImbSimLogEntry> SimulatedBmc::ReadLog(uint32_t first, int64_t *frequency)
 {
     std::vector<ImbSimLogEntry> entries;
@@ -113,9 +133,14 @@ std::vector<ImbSimLogEntry> SimulatedBmc::ReadLog(uint32_t first, int64_t *frequ
     std::vector<uint8_t> buffer(sizeof(ImbSimLogHeader) + batch * sizeof(ImbSimLogEntry));
     for (;;) {
         DWORD returned = 0;
-        if (!Control(IMBSIM_IOCTL_READ_LOG, &first, sizeof(first), buffer.data(), buffer.size(), &returned)) break;
+        bool done = Control(IMBSIM_IOCTL_READ_LOG, &first, sizeof(first), buffer.data(), buffer.size(), &returned);
+        if (!ReadSucceeded(done, "IMBSIM_IOCTL_READ_LOG", returned, sizeof(ImbSimLogHeader))) break;
         ImbSimLogHeader header;
         memcpy(&header, buffer.data(), sizeof(header));
+        if (!ReadSucceeded(true, "IMBSIM_IOCTL_READ_LOG", returned,
+                           sizeof(header) + header.entryCount * sizeof(ImbSimLogEntry))) {
+            break;
+        }
         if (frequency != nullptr) *frequency = header.counterFrequency;
         const ImbSimLogEntry *batchEntries = reinterpret_cast<const ImbSimLogEntry *>(buffer.data() + sizeof(header));
         entries.insert(entries.end(), batchEntries, batchEntries + header.entryCount);
@@ -129,7 +154,9 @@ uint32_t SimulatedBmc::LoggedCount()
 {
     uint8_t buffer[sizeof(ImbSimLogHeader)] = {};
     uint32_t first = 0xFFFFFFFFu;
-    if (!Control(IMBSIM_IOCTL_READ_LOG, &first, sizeof(first), buffer, sizeof(buffer))) return 0;
+    DWORD returned = 0;
+    bool done = Control(IMBSIM_IOCTL_READ_LOG, &first, sizeof(first), buffer, sizeof(buffer), &returned);
+    if (!ReadSucceeded(done, "IMBSIM_IOCTL_READ_LOG", returned, sizeof(buffer))) return 0;
     ImbSimLogHeader header;
     memcpy(&header, buffer, sizeof(header));
     return header.totalLogged;
@@ -138,14 +165,18 @@ uint32_t SimulatedBmc::LoggedCount()
 ImbSimWatchdogState SimulatedBmc::ReadWatchdog()
 {
     ImbSimWatchdogState state = {};
-    Control(IMBSIM_IOCTL_READ_WATCHDOG, nullptr, 0, &state, sizeof(state));
+    DWORD returned = 0;
+    bool done = Control(IMBSIM_IOCTL_READ_WATCHDOG, nullptr, 0, &state, sizeof(state), &returned);
+    ReadSucceeded(done, "IMBSIM_IOCTL_READ_WATCHDOG", returned, sizeof(state));
     return state;
 }
 
 ImbSimCounters SimulatedBmc::ReadCounters()
 {
     ImbSimCounters counters = {};
-    Control(IMBSIM_IOCTL_READ_COUNTERS, nullptr, 0, &counters, sizeof(counters));
+    DWORD returned = 0;
+    bool done = Control(IMBSIM_IOCTL_READ_COUNTERS, nullptr, 0, &counters, sizeof(counters), &returned);
+    ReadSucceeded(done, "IMBSIM_IOCTL_READ_COUNTERS", returned, sizeof(counters));
     return counters;
 }
 
@@ -154,21 +185,22 @@ bool ControlSimulatedDriver(bool start)
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return false;
     SC_HANDLE service = OpenServiceA(manager, "imbsim", SERVICE_ALL_ACCESS);
-    bool done = false;
+    bool reached = false;
     if (service != nullptr) {
         SERVICE_STATUS status = {};
+        bool done;
         if (start) {
             done = StartServiceA(service, 0, nullptr) || GetLastError() == ERROR_SERVICE_ALREADY_RUNNING;
         } else {
             done = ControlService(service, SERVICE_CONTROL_STOP, &status) || GetLastError() == ERROR_SERVICE_NOT_ACTIVE;
         }
-        for (int i = 0; done && i < 200; ++i) {
+        for (int i = 0; done && !reached && i < 200; ++i) {
             if (!QueryServiceStatus(service, &status)) break;
-            if (status.dwCurrentState == (start ? SERVICE_RUNNING : SERVICE_STOPPED)) break;
-            Sleep(25);
+            reached = status.dwCurrentState == (start ? SERVICE_RUNNING : SERVICE_STOPPED);
+            if (!reached) Sleep(25);
         }
         CloseServiceHandle(service);
     }
     CloseServiceHandle(manager);
-    return done;
+    return reached;
 }

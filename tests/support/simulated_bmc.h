@@ -44,5 +44,5 @@ private:
 };
 
 // Starts or stops the test bed's simulated driver, the plain kernel service "imbsim", and waits
-// for the state; true when the control was taken.
+// for the state; true when the state was reached within five seconds.
 bool ControlSimulatedDriver(bool start);

@@ -47,3 +47,17 @@ std::string DescribeServiceConfig2(DWORD level, const void *info)
     }
     return "level " + std::to_string(level);
 }
+
+bool JoinThreadsAt(const char *file, int line, const HANDLE *threads, DWORD count, DWORD limitMs)
+{
+    if (WaitForMultipleObjects(count, threads, TRUE, limitMs) == WAIT_OBJECT_0) return true;
+    std::string running;
+    for (DWORD i = 0; i < count; ++i) {
+        if (WaitForSingleObject(threads[i], 0) == WAIT_OBJECT_0) continue;
+        running += " " + std::to_string(i);
+        TerminateThread(threads[i], ERROR_TIMEOUT);
+    }
+    ADD_FAILURE_AT(file, line) << "threads still running after " << limitMs << " ms:" << running;
+    WaitForMultipleObjects(count, threads, TRUE, 5000);  // TerminateThread returns before the thread has ended
+    return false;
+}

@@ -35,6 +35,12 @@ inline void ExpectBytesAt(const char *file, int line, const uint8_t *actual, siz
 
 #define EXPECT_BYTES(actual, count, ...) ExpectBytesAt(__FILE__, __LINE__, (actual), (count), __VA_ARGS__)
 
+// Waits for all the threads, at most limitMs. When they do not end in time, records a failure at the
+// caller's line naming those still running and ends them, so that none outlives the data it uses.
+bool JoinThreadsAt(const char *file, int line, const HANDLE *threads, DWORD count, DWORD limitMs);
+
+#define JOIN_THREADS(threads, count, limitMs) JoinThreadsAt(__FILE__, __LINE__, (threads), (count), (limitMs))
+
 inline uint32_t ReadLe32(const uint8_t *bytes)
 {
     uint32_t value;

@@ -2,6 +2,8 @@
 // from inside the scenario's Wine prefix and prints one fact per line.
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -255,7 +257,16 @@ static int Hold(const char *path)
     return 0;
 }
 
-int main(int argc, char **argv)
+// A read of the simulated driver or of the device nodes that fails records a GoogleTest failure; here
+// it goes to standard error and makes the exit code 1, so that no empty answer passes for "none".
+class FailureToStandardError : public ::testing::EmptyTestEventListener {
+    void OnTestPartResult(const ::testing::TestPartResult &result) override
+    {
+        if (result.failed()) fprintf(stderr, "zyntest: %s\n", result.message());
+    }
+};
+
+static int Run(int argc, char **argv)
 {
     if (argc < 2) return Usage();
     const char *command = argv[1];
@@ -274,4 +285,13 @@ int main(int argc, char **argv)
         return 0;
     }
     return Usage();
+}
+
+int main(int argc, char **argv)
+{
+    ::testing::TestEventListeners &listeners = ::testing::UnitTest::GetInstance()->listeners();
+    delete listeners.Release(listeners.default_result_printer());
+    listeners.Append(new FailureToStandardError);
+    int result = Run(argc, argv);
+    return ::testing::Test::HasFailure() ? 1 : result;
 }

@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <gtest/gtest.h>
+
 #include <cstdio>
 #include <cstring>
 
@@ -110,15 +112,17 @@ RegistryRecorder::~RegistryRecorder()
     g_recording = false;
 }
 
+// A recorder that is not installed sees no call at all; "nothing was written" must not pass on that.
 std::vector<std::string> RegistryRecorder::Calls() const
 {
+    if (!installed_) ADD_FAILURE() << "the registry calls were not recorded: the import slots were not replaced";
     return g_calls;
 }
 
 std::vector<std::string> RegistryRecorder::Sets() const
 {
     std::vector<std::string> sets;
-    for (const std::string &call : g_calls) {
+    for (const std::string &call : Calls()) {
         if (call.compare(0, 4, "set ") == 0) sets.push_back(call);
     }
     return sets;

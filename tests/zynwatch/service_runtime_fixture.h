@@ -105,7 +105,7 @@ public:
     {
         if (thread_ != nullptr) {
             stop_ = true;
-            WaitForSingleObject(thread_, INFINITE);
+            JOIN_THREADS(&thread_, 1, 10000);  // a query of the SCM that never returns
             CloseHandle(thread_);
             thread_ = nullptr;
             Sample();  // the state the caller waited for, should the thread have missed it
@@ -231,11 +231,7 @@ protected:
 
     void Start()
     {
-        BOOL started = StartServiceA(service_, 0, nullptr);
-        // Wine's SCM answers 1359 when the new process dies in Wine's own start-up, before any
-        // of the service's code runs (its exit code is then 0); that start is tried once more.
-        if (!started && GetLastError() == ERROR_INTERNAL_ERROR) started = StartServiceA(service_, 0, nullptr);
-        ASSERT_TRUE(started) << GetLastError();
+        ASSERT_TRUE(StartServiceA(service_, 0, nullptr)) << GetLastError();
         SERVICE_STATUS_PROCESS status = {};
         if (QueryServiceState(service_, &status) && status.dwProcessId != 0) {
             process_.Reset(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));

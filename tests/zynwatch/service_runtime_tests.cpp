@@ -429,8 +429,9 @@ TEST_F(ServiceRuntime, ReportsOfTheTwoThreadsNeverInterleave)
     ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0);  // a state for the first interrogate
     HANDLE threads[2] = {CreateThread(nullptr, 0, ReportLikeTheServiceThread, nullptr, 0, nullptr),
                          CreateThread(nullptr, 0, InterrogateLikeTheDispatcher, nullptr, 0, nullptr)};
-    WaitForMultipleObjects(2, threads, TRUE, INFINITE);
+    bool joined = JOIN_THREADS(threads, 2, 60000);
     for (HANDLE thread : threads) CloseHandle(thread);
+    ASSERT_TRUE(joined) << g_sentRecords.sent.size() << " records sent";
     EXPECT_EQ(2u * kReportsPerThread + 1, g_sentRecords.sent.size());
     EXPECT_EQ(std::vector<std::string>{}, RecordsNoThreadMeant(g_sentRecords.sent));
     std::vector<std::string> &changed = g_sentRecords.changedWhileSent;

@@ -1,7 +1,7 @@
 // Installing the package's driver on a new root-enumerated node and updating it: with Wine's own
 // newdev (RealDriver) and with the stand-in newdev.dll in the system folder (InjectedNewdev). The
-// scenario scripts run each part in a clean prefix of its own, because "\\.\imb" can be created only
-// once per prefix, and give the INF's Windows path in ZYN_INF_PATH.
+// scenario scripts run each part in a clean prefix of its own, the second with the stand-in in place of
+// the prefix's newdev.dll, and give the INF's Windows path in ZYN_INF_PATH.
 #include <windows.h>
 
 #include "device_nodes.h"
@@ -51,14 +51,24 @@ static DWORD ServiceState(const char *name)
     return status.dwCurrentState;
 }
 
+// Each test makes the machine it starts from, so that any one runs alone or in any order; the scenario
+// runs them in the order of a machine's life, with a restart after the installation.
 class RealDriver : public ::testing::Test {
 protected:
     void SetUp() override { UsePackage(); }
+
+    // The package's driver on one node, as the installation leaves it.
+    static void MakeInstalledNode()
+    {
+        BOOL reboot = FALSE;
+        if (PresentNodesCarrying(kDriverId).empty()) ASSERT_EQ(1, InstallRootEnumeratedDriver(&reboot));
+    }
 };
 
-// Precondition: a clean prefix, no node carries the identifier.
+// Starts from a machine without a node carrying the identifier.
 TEST_F(RealDriver, NewNodeGetsTheDriverAndItAnswers)
 {
+    if (!PresentNodesCarrying(kDriverId).empty()) ASSERT_EQ(0, RemoveDriver());
     ASSERT_TRUE(PresentNodesCarrying(kDriverId).empty());
     ASSERT_FALSE(DriverAnswers());
     BOOL reboot = FALSE;
@@ -76,9 +86,10 @@ TEST_F(RealDriver, NewNodeGetsTheDriverAndItAnswers)
     EXPECT_EQ(1, FindInExistDevice(kDriverId));
 }
 
-// Precondition: the node of the test above, the prefix restarted since.
+// Starts from an installed node; in the scenario, the node of the test above, the prefix restarted since.
 TEST_F(RealDriver, ExistingNodeIsFoundAndUpdated)
 {
+    ASSERT_NO_FATAL_FAILURE(MakeInstalledNode());
     EXPECT_TRUE(DriverAnswersWithin(10000)) << "the driver came back with the prefix";
     ASSERT_EQ(1, FindInExistDevice(kDriverId));
     BOOL reboot = FALSE;
@@ -92,9 +103,10 @@ TEST_F(RealDriver, ExistingNodeIsFoundAndUpdated)
     EXPECT_EQ(static_cast<DWORD>(SERVICE_RUNNING), ServiceState("imbdrv"));
 }
 
-// Precondition: the updated node.
+// Starts from an installed node; in the scenario, the updated one.
 TEST_F(RealDriver, RemovalTakesTheNodeAndTheDevice)
 {
+    ASSERT_NO_FATAL_FAILURE(MakeInstalledNode());
     TraceCapture trace;
     EXPECT_EQ(0, RemoveDriver());
     EXPECT_TRUE(PresentNodesCarrying(kDriverId).empty());

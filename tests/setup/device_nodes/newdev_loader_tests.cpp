@@ -35,18 +35,25 @@ protected:
     std::string log_;
 };
 
-TEST_F(PlantedNewdev, WouldBeTakenByAPlainLoad)
+// The file a plain load by name takes, and whether the planted newdev.dll recorded its load: in a
+// process where no newdev.dll was loaded before, since a loaded one would be handed out by name.
+static bool PlainLoadTakesThePlantedFile(const std::string &programFolder, const std::string &log)
 {
-    // Proves the setting: without the system-folder restriction, Wine takes the planted file. Runs
-    // first, while no newdev.dll is loaded in the process (a loaded one would be handed out by name).
-    ASSERT_EQ(nullptr, GetModuleHandleA("newdev.dll"));
+    if (GetModuleHandleA("newdev.dll") != nullptr) return false;
     HMODULE plain = LoadLibraryA("newdev.dll");
-    ASSERT_NE(nullptr, plain);
     char path[MAX_PATH] = "";
     GetModuleFileNameA(plain, path, MAX_PATH);
-    FreeLibrary(plain);
-    EXPECT_EQ(0, _stricmp((ProgramFolder() + "\\newdev.dll").c_str(), path)) << path;
-    EXPECT_NE(std::string::npos, ReadFileBytes(log_).find("load ")) << "the planted newdev.dll ran";
+    std::string recorded = ReadFileBytes(log);
+    fprintf(stderr, "loaded \"%s\", recorded \"%s\"\n", path, recorded.c_str());
+    return plain != nullptr && _stricmp((programFolder + "\\newdev.dll").c_str(), path) == 0 &&
+           recorded.find("load ") != std::string::npos;
+}
+
+TEST_F(PlantedNewdev, WouldBeTakenByAPlainLoad)
+{
+    // Proves the setting: without the system-folder restriction, Wine takes the planted file. The
+    // load is made in a new process of this program, whatever test ran here before.
+    EXPECT_EXIT(exit(PlainLoadTakesThePlantedFile(ProgramFolder(), log_) ? 0 : 1), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(PlantedNewdev, IsNeverLoadedForTheDriverUpdate)

@@ -3,6 +3,8 @@
 #include <cfgmgr32.h>
 #include <string.h>
 
+#include <gtest/gtest.h>
+
 #include "guards.h"
 
 // Class System, the class of the package's INF.
@@ -59,7 +61,11 @@ template <typename Visit>
 static void ForEachPresentNode(Visit visit)
 {
     UniqueDeviceInfoSet set(SetupDiGetClassDevsA(nullptr, nullptr, nullptr, DIGCF_PRESENT | DIGCF_ALLCLASSES));
-    if (!set.Valid()) return;
+    if (!set.Valid()) {
+        DWORD error = GetLastError();
+        ADD_FAILURE() << "SetupDiGetClassDevsA for the present nodes failed: error " << error;
+        return;
+    }
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
     for (DWORD index = 0; SetupDiEnumDeviceInfo(set.Get(), index, &device); ++index) {

@@ -15,6 +15,7 @@ TERMINATED=$'\nTerminated by user or failed to install driver.'
 CLEAN="library=absent library32=absent program=absent driver=absent nodes=0 instances=0 imbdrv=absent acpi=absent service=absent autoreboot=2"
 
 # No INF, on a machine without the device: 2 in every mode before anything is touched. Leaves nothing.
+step no-inf
 mv "$INF" "$INF.away"
 run_setup -q
 expect_eq "$BANNER"$'\nFail: Initializing from INF returned error!\n'"$TERMINATED" "$OUT" "-q without the INF"
@@ -31,6 +32,7 @@ mv "$INF.away" "$INF"
 
 # The driver installation fails on a new node: the node goes again. The new-device branch prints and
 # waits for a key in every mode; no AutoReboot question follows a failure. Leaves nothing.
+step new-device-fails
 newdev_answers fail=5
 run_setup -n
 expect_eq $'Installing driver...\nFailed to install driver!\nPress any key to continue...' "$OUT" "-n, driver installation fails"
@@ -51,6 +53,7 @@ newdev_restored
 
 # A package without its 32-bit library: the installation goes on without it, ending with 0.
 # Leaves the installation without the 32-bit library.
+step no-32bit-library
 mv "$DAMAGED/windows/SysWOW64" "$DAMAGED/SysWOW64.away"
 run_setup -q
 expect_eq "$BANNER
@@ -66,6 +69,7 @@ mv "$DAMAGED/SysWOW64.away" "$DAMAGED/windows/SysWOW64"
 
 # An INF without a Manufacturer section, over that installation: 2 before the device search.
 # Leaves the installation as it was.
+step inf-without-manufacturer
 cp "$INF" "$INF.good"
 sed -i '/^\[Manufacturer\]/,/^$/d' "$INF"
 OUT=$(WINEDEBUG=-all,warn+debugstr timeout 120 "$WINE64" "$SETUP_EXE" -n 2>&1 >/dev/null </dev/null | tr -d '\r'; exit "${PIPESTATUS[0]}")
@@ -77,6 +81,7 @@ mv "$INF.good" "$INF"
 
 # The driver update fails: its first attempt ends with 2 without a message of its own.
 # Leaves the installation as it was.
+step update-fails
 newdev_answers fail=0xE000020B
 run_setup -q
 expect_eq "$BANNER"$'\n'"$TERMINATED" "$OUT" "-q, driver update fails"
@@ -85,6 +90,7 @@ expect_machine "$INSTALLED" "driver update fails"
 
 # The first driver update succeeds and the second fails: reported with -q and, without an installed
 # library, at the keyboard; 2. Leaves the installation as it was, without the library taken away.
+step second-update-fails
 newdev_answers then-fail=0xE000020B
 run_setup -q
 expect_eq "$BANNER"$'\nFound existing device...\nReady to overwrite...\nFail: Unable to update current driver!\n'"$TERMINATED" \
@@ -105,6 +111,7 @@ expect_machine "${INSTALLED/library=packaged/library=absent}" "second driver upd
 # Windows asks for a restart (the stand-in installs nothing and asks): the update ends with 1 and the
 # restart notice, with -q and after "n" at the overwrite question. Leaves the installation with both
 # libraries.
+step update-asks-restart
 newdev_answers reboot
 run_setup -q
 expect_eq "Install 32bit library C:\\windows\\SysWOW64\\zynvx7w.dll successfully!
@@ -131,6 +138,7 @@ newdev_restored
 # The uninstallation reads no INF, so a damaged package still takes everything off: 1.
 # Leaves the driver file only, which Wine keeps loaded without its device (Windows unloads it, and
 # the installer deletes it).
+step uninstall-without-inf
 mv "$INF" "$INF.away"
 run_setup -u -q
 expect_eq 1 "$CODE" "-u -q without the INF"
@@ -139,6 +147,7 @@ expect_machine "${CLEAN/driver=absent/driver=packaged}" "-u -q without the INF"
 # A new device whose installation asks for a restart: the BMC check counts the driver that is not
 # running yet as available, and the installation ends with 1 and the restart notice. Leaves the
 # installation with a node that has no driver yet.
+step new-device-asks-restart
 mv "$INF.away" "$INF"
 newdev_answers reboot
 run_setup -q

@@ -20,18 +20,37 @@ copy_package() {
 file_state() { # installed-file packaged-file
     if [ ! -e "$1" ]; then echo absent; elif cmp -s "$1" "$2"; then echo packaged; else echo other; fi
 }
-key_state() { [ "$(zyntest reg-values "$1")" = "absent error=2" ] && echo absent || echo present; }
+# Each read below proves it ran: a program that died on the way must not pass for "absent" or "none".
+key_state() {
+    local values
+    values=$(zyntest reg-values "$1") && echo present && return
+    [ "$values" = "absent error=2" ] && echo absent && return
+    fail "zyntest reg-values $1 printed: $values"
+    echo unread
+}
+# Instance keys under ROOT\SYSTEM. reg ends with 1 for a missing key and says so; any other failure fails.
+root_instances() {
+    local listing status
+    listing=$(w64 reg query "$ROOT_INSTANCES_KEY" 2>&1 | tr -d '\r')
+    status=$?
+    if [ "$status" -ne 0 ] && [[ "$listing" != *"Unable to find the specified registry key"* ]]; then
+        fail "reg query $ROOT_INSTANCES_KEY ended with $status: $listing"
+    fi
+    grep -ci '\\ROOT\\SYSTEM\\' <<<"$listing"
+}
 
 # Files, device nodes with their instance keys, the driver's two keys, the service and AutoReboot.
 machine_state() {
-    local service=registered
-    [[ "$(zyntest service-config ZynAsrService)" =~ ^absent ]] && service=absent
+    local service=registered config
+    config=$(zyntest service-config ZynAsrService)
+    [[ "$config" =~ ^absent ]] && service=absent
+    [[ "$config" =~ ^(absent|type=) ]] || fail "zyntest service-config ZynAsrService printed: $config"
     echo "library=$(file_state "$LIBRARY" "$ZYN_PACKAGE/windows/zynvx7w.dll")" \
         "library32=$(file_state "$LIBRARY32" "$ZYN_PACKAGE/windows/SysWOW64/zynvx7w.dll")" \
         "program=$(file_state "$SERVICE_PROGRAM" "$ZYN_PACKAGE/windows/zynwatch.exe")" \
         "driver=$(file_state "$DRIVER_FILE" "$ZYN_PACKAGE/windows/imbdrv.sys")" \
         "nodes=$(bmc_nodes | grep -c .)" \
-        "instances=$(w64 reg query "$ROOT_INSTANCES_KEY" 2>/dev/null | tr -d '\r' | grep -ci '\\ROOT\\SYSTEM\\')" \
+        "instances=$(root_instances)" \
         "imbdrv=$(key_state "$DRIVER_KEY") acpi=$(key_state "$ACPI_KEY") service=$service" \
         "autoreboot=$(zyntest reg-values "$AUTO_REBOOT_KEY" | sed -n 's/^AutoReboot type=4 size=4 dword=//p')"
 }

@@ -16,6 +16,7 @@ INSTALLED="library=packaged library32=packaged program=packaged driver=packaged 
 # at size 0, which the search takes as a failed read; Windows' answer for such a value is not known
 # here): the search fails before anything is touched, 2 in every mode, with the key waits only at the
 # keyboard; detection finds no hardware. Leaves nothing but that node, which then goes.
+step unreadable-node
 broken=$(zyntest node-add 'ZYNTEST\UNREADABLE') || fail "a node"
 broken_key="HKLM\\System\\CurrentControlSet\\Enum\\$broken"
 w64 reg add "$broken_key" /v HardwareID /t REG_BINARY /f >/dev/null
@@ -45,6 +46,7 @@ w64 reg delete "$broken_key" /f >/dev/null || fail "the unreadable node goes"
 
 # Read-only files of an earlier installation, the driver file among them, on a machine without the
 # device: each is made writable and replaced, 0. Leaves the whole installation.
+step read-only-files
 for file in "$LIBRARY" "$LIBRARY32" "$SERVICE_PROGRAM" "$DRIVER_FILE"; do
     echo "an earlier installation's file" > "$file"
     chmod a-w "$file"
@@ -55,6 +57,7 @@ expect_machine "$INSTALLED" "-n over read-only files"
 
 # A file that is no library in the installed library's place: the version check at the keyboard
 # cannot load it, 2. Leaves the installation with that file.
+step no-library-in-its-place
 echo "not a library" > "$LIBRARY"
 setup_in_terminal nolibrary
 answer nolibrary 'Press any key to exit \.\.\.$' x
@@ -72,6 +75,7 @@ expect_machine "${INSTALLED/library=packaged/library=other}" "installed library 
 # the update ends with 0. Leaves the installation without the 32-bit library. Without the folder the
 # uninstallation has no 32-bit library to remove and ends with 1; it leaves the driver file only
 # (Wine keeps the driver loaded without its device, so the file cannot go; Windows unloads it).
+step no-syswow64
 mv "$SYSWOW64" "$SYSWOW64.away"
 run_setup -q
 expect_eq "$BANNER
@@ -93,6 +97,7 @@ $RESTART_NOTICE" "$OUT" "-u -q without a SysWOW64 folder"
 expect_eq 1 "$CODE" "-u -q without a SysWOW64 folder"
 expect_absent "$SYSWOW64"
 # The folder comes back as the machine had it, without the earlier installation's 32-bit library.
+step syswow64-back
 rm "$SYSWOW64.away/zynvx7w.dll"
 mv "$SYSWOW64.away" "$SYSWOW64"
 AFTER_UNINSTALL="library=absent library32=absent program=absent driver=packaged nodes=0 instances=0 imbdrv=absent acpi=absent service=absent autoreboot=2"
@@ -101,6 +106,7 @@ expect_machine "$AFTER_UNINSTALL" "-u -q without a SysWOW64 folder"
 # A new device while another program holds an earlier library: the library copy fails after the driver
 # went in, 2; the new-device branch prints in every mode. Leaves the driver with its node and keys, and
 # the held library as it was; no 32-bit library, no service. A later run takes the update branch.
+step new-device-library-held
 echo "an earlier library" > "$LIBRARY"
 hold_file 'C:\windows\system32\zynvx7w.dll'
 run_setup -n
@@ -111,6 +117,7 @@ HALF="library=other library32=absent program=absent driver=packaged nodes=1 inst
 expect_machine "$HALF" "-n, new device, library held"
 
 # The update while the library is still held: 2 after the driver update. Leaves the same.
+step update-library-held
 run_setup -q
 expect_eq "$BANNER
 Found existing device...
@@ -126,6 +133,7 @@ release_files
 # The update while the service program and the 32-bit library of an earlier installation are held:
 # the 32-bit failure is reported, the service step is skipped without a word, 0. Leaves the
 # installation with both held files as they were and no service registered.
+step update-program-held
 echo "an earlier service program" > "$SERVICE_PROGRAM"
 echo "an earlier 32-bit library" > "$LIBRARY32"
 hold_file 'C:\windows\system32\zynwatch.exe'
@@ -145,6 +153,7 @@ release_files
 
 # The uninstallation while the library is held: its failure is printed even with -n, 1. Leaves the
 # held library and the driver file (Wine, as above).
+step uninstall-library-held
 run_setup -n
 expect_machine "$INSTALLED" "-n once nothing is held"
 hold_file 'C:\windows\system32\zynvx7w.dll'

@@ -9,6 +9,7 @@ flow_begin setup_flow_detect_and_remove
 # The usage screen (its text is proven in tests/setup/console) and what follows its key wait: an unknown
 # option still leaves the installation bit, so the closing line follows (with a second key wait unless
 # quiet); -h -u leaves only the usage bit, and -n silences the closing line.
+step usage-screen
 usage_case() { # text-after-the-usage-screen options...
     local after=$1; shift
     run_setup "$@"
@@ -23,6 +24,7 @@ usage_case "" -h -u
 usage_case "" -n -x
 
 # Detection: runs -h -n and -h; both end with the code, only -h prints, ending in the line given.
+step detection
 detect() { # code last-line what
     run_setup -h -n
     expect_eq "$1" "$CODE" "-h -n: $3"
@@ -38,6 +40,7 @@ detect 8 "No hardware found." "no BMC node"
 expect_eq 0 "$(loaded_library)" "without a BMC node the library is not loaded"
 
 # Uninstallation while no device carries the identifier: a failure, and the service and its program stay.
+step uninstall-without-device
 cp "$ZYN_PACKAGE/windows/zynwatch.exe" "$SERVICE_PROGRAM"
 w64 sc create ZynAsrService binpath= 'C:\windows\system32\zynwatch.exe' >/dev/null
 run_setup -u -q
@@ -90,6 +93,7 @@ expect_eq $'VX7API information\tzynvx7w.dll version 1.6\nThread SendVX7Request e
 # Uninstallation: a second node that carries the identifier in lower case after another, the driver's
 # two registry trees with three subkeys of subkeys each, and read-only files. The simulated driver
 # here is the plain service imbsim, so the driver file is not in use and can go.
+step uninstall
 zyntest node-add 'ZYNTEST\LOWER' '*zyn7310' >/dev/null || fail "a second node"
 expect_eq 2 "$(bmc_nodes | wc -l)" "two nodes carry the identifier"
 zyntest reg-tree "$DRIVER_KEY" && zyntest reg-tree "$ACPI_KEY" || fail "the driver's registry trees"

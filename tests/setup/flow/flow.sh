@@ -51,15 +51,7 @@ setup_in_terminal() { local session=$1; shift; tmux_start "$session" "$SETUP_IN_
 # The terminal's text up to its last non-empty line.
 terminal_text() { tmux_screen "$1" | awk '{ line[NR] = $0 } NF { last = NR } END { for (i = 1; i <= last; i++) print line[i] }'; }
 # Waits until the question is on the screen (the given number of times), then answers it with one key.
-answer() { # session regex key [times]
-    local waited=0
-    while [ "$(tmux_screen "$1" | grep -cE -- "$2")" -lt "${4:-1}" ]; do
-        sleep 0.2
-        waited=$((waited + 1))
-        [ $waited -ge 600 ] && { tmux_screen "$1" >&2; wait_failed "timed out waiting for /$2/ on the screen above"; }
-    done
-    tmux_keys "$1" "$3"
-}
+answer() { tmux_wait_for "$1" "$2" 120 "${4:-1}" && tmux_keys "$1" "$3"; } # session regex key [times]
 
 # A file that an earlier installation left behind, read-only.
 plant_read_only() { cp "$1" "$2" && chmod a-w "$2"; }

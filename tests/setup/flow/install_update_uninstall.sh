@@ -13,6 +13,7 @@ OVERWRITE32='overwrite\[y/n\]\?$'
 w64 reg add 'HKLM\System\CurrentControlSet\Control\CrashControl' /v AutoReboot /t REG_DWORD /d 2 /f >/dev/null
 
 # Interactive installation on a machine without the device: no question but AutoReboot's.
+step interactive-install
 setup_in_terminal install
 answer install "$AUTO_REBOOT_PROMPT" e
 tmux_wait_for install '\[exit'
@@ -38,6 +39,7 @@ expect_match $'\nSuccess to access BMC Device\\.\n' "$OUT" "-h after the install
 
 # Same version: other keys repeat the question; "n" in either case ends with the reboot result, and the
 # service is still registered.
+step same-version
 w64 sc delete ZynAsrService >/dev/null
 setup_in_terminal same
 answer same "$OVERWRITE" x
@@ -58,6 +60,7 @@ expect_service_registered "same version, N"
 
 # Older installed library: "y" replaces it and ends with 1 without asking the BMC; "n" to the 32-bit
 # question keeps that one.
+step older-library
 plant_read_only "$OLDER" "$LIBRARY"
 echo "older 32-bit build" > "$LIBRARY32"
 requests=$(device_id_requests)
@@ -84,6 +87,7 @@ expect_eq "older 32-bit build" "$(cat "$LIBRARY32")" "n keeps the 32-bit library
 expect_eq "$requests" "$(device_id_requests)" "no BMC check after replacing an older library"
 
 # Newer installed library: a warning, and "y" replaces it and checks the BMC.
+step newer-library
 plant_read_only "$NEWER" "$LIBRARY"
 requests=$(device_id_requests)
 setup_in_terminal newer
@@ -107,6 +111,7 @@ expect_files_installed "newer installed library, y"
 expect_eq $((requests + 1)) "$(device_id_requests)" "the BMC is checked after replacing a newer library"
 
 # A deployment script replaces any installed library without a question and checks the BMC.
+step scripted-update
 plant_read_only "$NEWER" "$LIBRARY"
 run_setup -q
 expect_eq "$BANNER
@@ -128,6 +133,7 @@ expect_same_file "$ZYN_PACKAGE/windows/zynvx7w.dll" "$LIBRARY" "-n over an older
 expect_eq $((requests + 1)) "$(device_id_requests)" "-n checks the BMC"
 
 # Interactive mode without a console, as a script that forgot -q runs it: end of input answers no.
+step no-console
 run_setup
 expect_eq "$BANNER
 Found existing device...
@@ -155,6 +161,7 @@ expect_watchdog_disarmed() { expect_match ' running=0 ' "$(zyntest bmc-watchdog 
 
 # An update whose BMC check gets no answer takes the driver off again: the running service is stopped
 # first, while it can still disarm the watchdog; it stays registered.
+step update-without-answer
 start_service "update without an answer"
 zyntest bmc-set status=0xE0040007 count=1 command=0x01  # Get Device ID: setup's probe, never a heartbeat
 run_setup -q
@@ -170,6 +177,7 @@ expect_absent "$LIBRARY" "$LIBRARY32"
 expect_match '^state=1 ' "$(zyntest service-status ZynAsrService)" "-q update without an answer: the service is stopped"
 
 # The same machine installed silently: only the new device's lines are printed.
+step silent-install
 run_setup -n
 expect_eq "Installing driver...
 Install Driver Successfully!
@@ -183,6 +191,7 @@ expect_watchdog_disarmed "update without an answer"
 # Uninstallation while the service runs: stopped first (a dot for each second it is stopping), so that
 # it disarms the watchdog while the driver is still there; then the device node, the driver's keys
 # and both libraries go, and the service is deleted with its program.
+step uninstall-while-running
 start_service "uninstallation"
 setup_in_terminal uninstall -u
 answer uninstall 'remove it\[y/n\]\?$' y
@@ -211,6 +220,7 @@ expect_match '^absent error=1060' "$(zyntest service-status ZynAsrService)" "the
 expect_absent "$LIBRARY" "$LIBRARY32" "$SERVICE_PROGRAM"
 
 # Installed and uninstalled silently.
+step silent-install-uninstall
 run_setup -n
 expect_eq 0 "$CODE" "-n once more"
 expect_watchdog_disarmed "uninstallation"
