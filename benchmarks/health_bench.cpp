@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "health_report.h"
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "session_table.h"
 #include "simulated_bmc.h"

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "simulated_bmc.h"
 #include "zynwatch_test_support.h"

@@ -2,7 +2,7 @@
 
 #include <stdio.h>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "service_identity.h"
 
 // The name the usage text shows, whatever the program file is called.

@@ -5,7 +5,7 @@
 // is started and stopped by the service thread.
 #include <windows.h>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 
 // Reads the health values, warning about those it ignores, and starts the thread when a check is
 // configured. Without one nothing more happens: the heartbeats go on as they always have.

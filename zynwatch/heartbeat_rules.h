@@ -4,7 +4,7 @@
 // Plain logic without Win32 calls, so it also builds and is tested natively.
 #include <stdint.h>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 
 const uint32_t kRequestTimeoutSeconds = 5;     // the longest a heartbeat waits for the BMC
 const uint32_t kFallbackHeartbeatSeconds = 1;  // pause when the interval is 0 or cannot be read

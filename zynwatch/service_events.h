@@ -4,7 +4,7 @@
 #include <stdint.h>
 
 #include "heartbeat_rules.h"
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "watchdog_messages.h"
 
 // A heartbeat found the BMC's watchdog uninitialised (0x80): it is armed again.

@@ -10,7 +10,7 @@
 #include "../common/service_event_source.h"
 #include "../common/service_recovery.h"
 #include "../common/watchdog_stop_retry.h"
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "watchdog.h"
 

@@ -6,7 +6,7 @@
 
 #include "../common/guards.h"
 #include "health_publication.h"
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "status_json.h"
 #include "status_report.h"

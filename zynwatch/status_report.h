@@ -5,7 +5,7 @@
 #include <stdint.h>
 
 #include "health_report.h"
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "watchdog_messages.h"
 
 // The SCM's numbers as QueryServiceStatusEx and OpenServiceA give them.

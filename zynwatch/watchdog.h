@@ -2,7 +2,7 @@
 // The watchdog requests to the BMC; each runs in a driver session of its own. True only when
 // the BMC answered with completion code 0x00 and the session closed cleanly; outcome, when
 // given, tells how the request ended.
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "watchdog_messages.h"
 
 bool ArmWatchdog(const WatchdogSettings &settings, WatchdogOutcome *outcome = nullptr);

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_events.h"
 #include "watchdog.h"
 #include "watchdog_stop_retry.h"

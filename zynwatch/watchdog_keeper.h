@@ -6,7 +6,7 @@
 #include <stdint.h>
 
 #include "heartbeat_rules.h"
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 
 struct WatchdogKeeper {
     WatchdogSettings settings;  // as armed (see ArmedSettings)

@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 
 const size_t kSetWatchdogMessageLength = 9;    // header and 6 data bytes
 const size_t kResetWatchdogMessageLength = 3;  // header only

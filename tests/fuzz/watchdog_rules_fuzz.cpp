@@ -4,7 +4,7 @@
 // always ends with one request's time-out before the watchdog acts, where any interval can.
 #include "fuzz_input.h"
 #include "heartbeat_rules.h"
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "watchdog_messages.h"
 #include "watchdog_names.h"
 

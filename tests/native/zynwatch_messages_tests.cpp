@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "test_watchdog_settings.h"
 #include "watchdog_messages.h"
 

@@ -11,7 +11,7 @@
 #include "import_hook.h"
 #include "registry_recorder.h"
 #include "service_config_recorder.h"
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_event_source.h"
 #include "service_identity.h"
 #include "service_installation.h"

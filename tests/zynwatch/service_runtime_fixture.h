@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "guards.h"
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "service_messages.h"
 #include "service_runtime.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 #include "session_table.h"
 #include "simulated_bmc.h"
 #include "test_helpers.h"

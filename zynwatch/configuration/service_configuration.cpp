@@ -1,6 +1,6 @@
-#include "service_configuration.h"
+#include "configuration/service_configuration.h"
 
-#include "../common/guards.h"
+#include "guards.h"
 #include "service_identity.h"
 
 const REGSAM kReadAccess = KEY_READ;                // 0x20019

@@ -3,7 +3,7 @@
 // at start, the heartbeat interval read before every heartbeat. Nothing here prints or fails.
 #include <windows.h>
 
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 
 // "Description" and the five numbers, each on its own; a missing key skips them.
 void WriteServiceConfiguration(BYTE timeoutAction, BYTE preTimeoutAction);

@@ -1,4 +1,4 @@
-#include "service_configuration_rules.h"
+#include "configuration/service_configuration_rules.h"
 
 #include <string.h>
 
