@@ -4,7 +4,7 @@
 
 #include <stdio.h>
 
-#include "service_event_log.h"
+#include "events/service_event_log.h"
 #include "service_messages.h"
 #include "watchdog_names.h"
 

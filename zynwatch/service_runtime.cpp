@@ -5,7 +5,7 @@
 #include "../common/guards.h"
 #include "health_monitor.h"
 #include "configuration/service_configuration.h"
-#include "service_event_log.h"
+#include "events/service_event_log.h"
 #include "service_identity.h"
 #include "watchdog_keeper.h"
 

@@ -1,8 +1,8 @@
-#include "service_event_log.h"
+#include "events/service_event_log.h"
 
 #include <stdio.h>
 
-#include "../common/guards.h"
+#include "guards.h"
 #include "service_identity.h"
 #include "service_messages.h"
 
