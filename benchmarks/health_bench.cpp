@@ -13,7 +13,7 @@
 #include "service_identity.h"
 #include "session_table.h"
 #include "simulated_bmc.h"
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 #include "zynwatch_test_support.h"
 
 const DWORD kHeartbeatSeconds = 1;

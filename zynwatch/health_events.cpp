@@ -6,7 +6,7 @@
 
 #include "events/service_event_log.h"
 #include "service_messages.h"
-#include "watchdog_names.h"
+#include "watchdog/watchdog_names.h"
 
 void ReportHealthValueIgnored(const char *name, const char *reason)
 {

@@ -12,7 +12,7 @@
 #include "../common/watchdog_stop_retry.h"
 #include "configuration/service_configuration.h"
 #include "service_identity.h"
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 
 const DWORD kPathSize = 260;
 const DWORD kModulePathCapacity = 259;

@@ -7,7 +7,7 @@
 #include "configuration/service_configuration.h"
 #include "events/service_event_log.h"
 #include "service_identity.h"
-#include "watchdog_keeper.h"
+#include "watchdog/watchdog_keeper.h"
 
 const DWORD kStartWaitHint = 3000;
 const DWORD kSuspendWaitMs = 1500;  // within the two seconds Windows gives a suspend notice

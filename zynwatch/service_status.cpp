@@ -10,7 +10,7 @@
 #include "service_identity.h"
 #include "status_json.h"
 #include "status_report.h"
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 
 const DWORD kServiceQueryAccess = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
 const DWORD kLargestServiceConfig = 8192;  // the documented upper bound of QUERY_SERVICE_CONFIG

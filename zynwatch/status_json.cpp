@@ -3,8 +3,8 @@
 #include <stdarg.h>
 #include <stdio.h>
 
-#include "heartbeat_rules.h"
-#include "watchdog_names.h"
+#include "watchdog/heartbeat_rules.h"
+#include "watchdog/watchdog_names.h"
 
 // The text written so far; fits turns false, for good, when a character found no room.
 struct JsonWriter {

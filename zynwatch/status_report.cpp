@@ -4,8 +4,8 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "heartbeat_rules.h"
-#include "watchdog_names.h"
+#include "watchdog/heartbeat_rules.h"
+#include "watchdog/watchdog_names.h"
 
 const uint32_t kDeviceAbsentError = 55;  // ERROR_DEV_NOT_EXIST: no "\\.\imb"
 

@@ -6,7 +6,7 @@
 
 #include "health_report.h"
 #include "configuration/service_configuration_rules.h"
-#include "watchdog_messages.h"
+#include "watchdog/watchdog_messages.h"
 
 // The SCM's numbers as QueryServiceStatusEx and OpenServiceA give them.
 const uint32_t kServiceStateStopped = 1;

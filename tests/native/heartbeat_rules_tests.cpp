@@ -5,11 +5,11 @@
 #include <cstring>
 #include <string>
 
-#include "heartbeat_rules.h"
+#include "watchdog/heartbeat_rules.h"
 #include "service_outcome.h"
 #include "test_watchdog_settings.h"
-#include "watchdog_messages.h"
-#include "watchdog_names.h"
+#include "watchdog/watchdog_messages.h"
+#include "watchdog/watchdog_names.h"
 
 // Bytes as "20 18 24".
 static std::string HexText(const uint8_t *bytes, size_t count)

@@ -6,7 +6,7 @@
 
 #include "configuration/service_configuration_rules.h"
 #include "test_watchdog_settings.h"
-#include "watchdog_messages.h"
+#include "watchdog/watchdog_messages.h"
 
 static std::vector<uint8_t> Bytes(const uint8_t *data, size_t count)
 {

@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "session_table.h"
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 
 // How the driver answers an injected request.
 struct Answer {

@@ -15,7 +15,7 @@
 #include "service_identity.h"
 #include "service_messages.h"
 #include "service_runtime.h"
-#include "watchdog_keeper.h"
+#include "watchdog/watchdog_keeper.h"
 #include "simulated_bmc.h"
 #include "test_helpers.h"
 #include "zynwatch_test_support.h"

@@ -13,7 +13,7 @@
 #include "session_table.h"
 #include "status_report.h"
 #include "test_watchdog_settings.h"
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 
 // A gap between two requests by the driver's clock is the expected one, give or take 300 ms.
 static bool Close(double ms, double expected)

@@ -9,7 +9,7 @@
 #include "simulated_bmc.h"
 #include "test_helpers.h"
 #include "test_watchdog_settings.h"
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 #include "zynwatch_test_support.h"
 
 class Watchdog : public ::testing::Test {

@@ -3,7 +3,7 @@
 // the BMC answered with completion code 0x00 and the session closed cleanly; outcome, when
 // given, tells how the request ended.
 #include "configuration/service_configuration_rules.h"
-#include "watchdog_messages.h"
+#include "watchdog/watchdog_messages.h"
 
 bool ArmWatchdog(const WatchdogSettings &settings, WatchdogOutcome *outcome = nullptr);
 bool ResetWatchdog(WatchdogOutcome *outcome = nullptr);

@@ -1,4 +1,4 @@
-#include "watchdog_names.h"
+#include "watchdog/watchdog_names.h"
 
 #include <stdio.h>
 #include <string.h>

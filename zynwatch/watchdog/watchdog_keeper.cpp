@@ -1,10 +1,10 @@
-#include "watchdog_keeper.h"
+#include "watchdog/watchdog_keeper.h"
 
 #include <windows.h>
 
 #include "configuration/service_configuration.h"
-#include "service_events.h"
-#include "watchdog.h"
+#include "watchdog/watchdog_events.h"
+#include "watchdog/watchdog.h"
 #include "watchdog_stop_retry.h"
 
 // A watchdog that expired since its last Set left the SMS/OS flag; the arm clears it.

@@ -1,4 +1,4 @@
-#include "watchdog.h"
+#include "watchdog/watchdog.h"
 
 #include <windows.h>
 

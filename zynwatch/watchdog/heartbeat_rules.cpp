@@ -1,4 +1,4 @@
-#include "heartbeat_rules.h"
+#include "watchdog/heartbeat_rules.h"
 
 bool PreTimeoutLacksRoom(const WatchdogSettings &configured)
 {

@@ -5,7 +5,7 @@
 // the event log.
 #include <stdint.h>
 
-#include "heartbeat_rules.h"
+#include "watchdog/heartbeat_rules.h"
 #include "configuration/service_configuration_rules.h"
 
 struct WatchdogKeeper {

@@ -1,4 +1,4 @@
-#include "watchdog_messages.h"
+#include "watchdog/watchdog_messages.h"
 
 #include <string.h>
 

@@ -1,4 +1,4 @@
-#include "service_events.h"
+#include "watchdog/watchdog_events.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@
 
 #include "events/service_event_log.h"
 #include "service_messages.h"
-#include "watchdog_names.h"
+#include "watchdog/watchdog_names.h"
 
 const size_t kInsertionSize = 64;
 
