@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "health_report.h"
+#include "health/health_records.h"
 #include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "session_table.h"

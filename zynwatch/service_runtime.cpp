@@ -3,7 +3,7 @@
 #include <initializer_list>
 
 #include "../common/guards.h"
-#include "health_monitor.h"
+#include "health/health_monitor.h"
 #include "configuration/service_configuration.h"
 #include "events/service_event_log.h"
 #include "service_identity.h"

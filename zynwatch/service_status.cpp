@@ -5,7 +5,7 @@
 #include <stdio.h>
 
 #include "../common/guards.h"
-#include "health_publication.h"
+#include "health/health_publication.h"
 #include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "status_json.h"

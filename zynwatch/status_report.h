@@ -4,7 +4,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "health_report.h"
+#include "health/health_records.h"
 #include "configuration/service_configuration_rules.h"
 #include "watchdog/watchdog_messages.h"
 

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "health_report.h"
-#include "health_rules.h"
+#include "health/health_records.h"
+#include "health/health_rules.h"
 #include "status_report.h"
 
 const uint64_t kSecond = 10000000;                // FILETIME units

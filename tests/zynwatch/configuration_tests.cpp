@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "health_settings.h"
+#include "health/health_settings.h"
 #include "import_hook.h"
 #include "registry_recorder.h"
 #include "service_config_recorder.h"

@@ -1,4 +1,4 @@
-#include "health_events.h"
+#include "health/health_events.h"
 
 #include <windows.h>
 

@@ -1,12 +1,12 @@
-#include "health_settings.h"
+#include "health/health_settings.h"
 
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
-#include "../common/guards.h"
-#include "health_events.h"
+#include "guards.h"
+#include "health/health_events.h"
 #include "service_identity.h"
 
 static void Ignore(bool warn, const char *name, const char *reason)

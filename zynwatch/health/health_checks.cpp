@@ -1,12 +1,12 @@
 #define _CRT_RAND_S
-#include "health_checks.h"
+#include "health/health_checks.h"
 
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
-#include "../common/guards.h"
+#include "guards.h"
 #include "service_identity.h"
 
 const int kProbeNameTries = 3;

@@ -1,4 +1,4 @@
-#include "health_rules.h"
+#include "health/health_rules.h"
 
 #include <stdio.h>
 #include <string.h>

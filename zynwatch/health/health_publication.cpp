@@ -1,12 +1,12 @@
-#include "health_publication.h"
+#include "health/health_publication.h"
 
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
-#include "../common/guards.h"
-#include "health_settings.h"
+#include "guards.h"
+#include "health/health_settings.h"
 #include "service_identity.h"
 
 const char kHealthKeyPath[] = "System\\CurrentControlSet\\Services\\ZynAsrService\\Health";

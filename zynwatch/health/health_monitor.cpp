@@ -1,12 +1,12 @@
-#include "health_monitor.h"
+#include "health/health_monitor.h"
 
 #include <stdio.h>
 #include <string.h>
 
-#include "health_checks.h"
-#include "health_events.h"
-#include "health_publication.h"
-#include "health_settings.h"
+#include "health/health_checks.h"
+#include "health/health_events.h"
+#include "health/health_publication.h"
+#include "health/health_settings.h"
 
 // Every wait of the thread also ends at its stop event, so it ends within this limit.
 const DWORD kMonitorStopLimitMs = 5000;

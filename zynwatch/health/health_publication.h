@@ -6,7 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "health_report.h"
+#include "health/health_records.h"
 
 // A fresh key in place of any left behind; false when it cannot be created.
 bool CreateHealthPublication();

@@ -3,7 +3,7 @@
 // and every wait also ends as soon as stopEvent is set, so no check stalls the service's stop.
 #include <windows.h>
 
-#include "health_rules.h"
+#include "health/health_rules.h"
 
 // Runs the command line without a window, its standard handles on NUL, in a job object: at the
 // time limit, or when it ends, whatever it started ends with it.

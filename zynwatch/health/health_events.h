@@ -3,7 +3,7 @@
 // Times are given as the administrator reads them, in local time.
 #include <stdint.h>
 
-#include "health_rules.h"
+#include "health/health_rules.h"
 
 // A health value of the wrong type, too long or out of range, with the reason.
 void ReportHealthValueIgnored(const char *name, const char *reason);

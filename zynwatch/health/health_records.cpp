@@ -1,4 +1,4 @@
-#include "health_report.h"
+#include "health/health_records.h"
 
 #include <stdio.h>
 #include <string.h>

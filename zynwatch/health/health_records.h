@@ -5,7 +5,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
-#include "health_rules.h"
+#include "health/health_rules.h"
 
 // A check's record: state, ever passed, cause kind, 0, cause value and limit, since (FILETIME),
 // then the label without its zero.

@@ -4,7 +4,7 @@
 // goes on. The time of the last withholding is kept there too.
 #include <stdint.h>
 
-#include "health_rules.h"
+#include "health/health_rules.h"
 
 // Every health value; warn: a warning entry for each value ignored (-status reads quietly).
 void ReadHealthSettings(HealthSettings *settings, bool warn);
