@@ -9,9 +9,9 @@
 #include "command_line.h"
 #include "service_installation.h"
 #include "service_runtime.h"
-#include "service_status.h"
+#include "status/status_command.h"
 #include "session_table.h"
-#include "status_report.h"
+#include "status/status_report.h"
 
 const int kCommandDone = 0;
 const int kCommandFailed = 1;

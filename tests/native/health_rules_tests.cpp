@@ -8,7 +8,7 @@
 
 #include "health/health_records.h"
 #include "health/health_rules.h"
-#include "status_report.h"
+#include "status/status_report.h"
 
 const uint64_t kSecond = 10000000;                // FILETIME units
 const uint64_t kStart = 133000000000000000ull;  // a FILETIME in 2022

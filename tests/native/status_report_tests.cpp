@@ -4,8 +4,8 @@
 #include <cstring>
 #include <string>
 
-#include "status_json.h"
-#include "status_report.h"
+#include "status/status_json.h"
+#include "status/status_report.h"
 #include "test_watchdog_settings.h"
 
 // A running service, the install's configuration with a 1 s heartbeat, a BMC timer guarding the OS.

@@ -9,9 +9,9 @@
 
 #include "guards.h"
 #include "import_hook.h"
-#include "service_status.h"
+#include "status/status_command.h"
 #include "session_table.h"
-#include "status_report.h"
+#include "status/status_report.h"
 #include "test_watchdog_settings.h"
 #include "watchdog/watchdog.h"
 

@@ -3,7 +3,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "status_report.h"
+#include "status/status_report.h"
 
 // Room for a long label; the report cuts each line to its own size.
 const size_t kLongLineSize = kHealthLabelSize + 2 * kStatusLineSize;

@@ -1,4 +1,4 @@
-#include "status_json.h"
+#include "status/status_json.h"
 
 #include <stdarg.h>
 #include <stdio.h>

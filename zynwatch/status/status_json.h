@@ -4,7 +4,7 @@
 // tested natively.
 #include <stddef.h>
 
-#include "status_report.h"
+#include "status/status_report.h"
 
 // Field names are lower camel case and stable; a new field never changes an old one's meaning.
 const unsigned kStatusJsonFormatVersion = 1;

@@ -1,15 +1,15 @@
-#include "service_status.h"
+#include "status/status_command.h"
 
 #include <windows.h>
 
 #include <stdio.h>
 
-#include "../common/guards.h"
+#include "guards.h"
 #include "health/health_publication.h"
 #include "configuration/service_configuration.h"
 #include "service_identity.h"
-#include "status_json.h"
-#include "status_report.h"
+#include "status/status_json.h"
+#include "status/status_report.h"
 #include "watchdog/watchdog.h"
 
 const DWORD kServiceQueryAccess = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;

@@ -1,4 +1,4 @@
-#include "status_report.h"
+#include "status/status_report.h"
 
 #include <stdarg.h>
 #include <stdio.h>
