@@ -7,8 +7,8 @@
 #include <windows.h>
 
 #include "command_line.h"
-#include "service_installation.h"
-#include "service_runtime.h"
+#include "service/service_installation.h"
+#include "service/service_runtime.h"
 #include "status/status_command.h"
 #include "session_table.h"
 #include "status/status_report.h"

@@ -6,7 +6,7 @@
 #include <string>
 
 #include "watchdog/heartbeat_rules.h"
-#include "service_outcome.h"
+#include "service/service_outcome.h"
 #include "test_watchdog_settings.h"
 #include "watchdog/watchdog_messages.h"
 #include "watchdog/watchdog_names.h"

@@ -14,7 +14,7 @@
 #include "configuration/service_configuration.h"
 #include "service_event_source.h"
 #include "service_identity.h"
-#include "service_installation.h"
+#include "service/service_installation.h"
 #include "session_table.h"
 #include "test_helpers.h"
 #include "zynwatch_test_support.h"

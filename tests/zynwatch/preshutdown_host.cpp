@@ -6,7 +6,7 @@
 // Wine has no sleep and sends services no power event.
 #include <windows.h>
 
-#include "service_runtime.h"
+#include "service/service_runtime.h"
 #include "session_table.h"
 
 struct Trigger {

@@ -14,7 +14,7 @@
 #include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "service_messages.h"
-#include "service_runtime.h"
+#include "service/service_runtime.h"
 #include "watchdog/watchdog_keeper.h"
 #include "simulated_bmc.h"
 #include "test_helpers.h"

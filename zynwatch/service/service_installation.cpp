@@ -1,15 +1,15 @@
-#include "service_installation.h"
+#include "service/service_installation.h"
 
 #include <windows.h>
 
 #include <stdio.h>
 #include <string.h>
 
-#include "../common/guards.h"
-#include "../common/last_error_text.h"
-#include "../common/service_event_source.h"
-#include "../common/service_recovery.h"
-#include "../common/watchdog_stop_retry.h"
+#include "guards.h"
+#include "last_error_text.h"
+#include "service_event_source.h"
+#include "service_recovery.h"
+#include "watchdog_stop_retry.h"
 #include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "watchdog/watchdog.h"

@@ -1,4 +1,4 @@
-#include "service_outcome.h"
+#include "service/service_outcome.h"
 
 #include "watchdog_stop.h"
 

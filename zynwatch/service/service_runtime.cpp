@@ -1,8 +1,8 @@
-#include "service_runtime.h"
+#include "service/service_runtime.h"
 
 #include <initializer_list>
 
-#include "../common/guards.h"
+#include "guards.h"
 #include "health/health_monitor.h"
 #include "configuration/service_configuration.h"
 #include "events/service_event_log.h"

@@ -3,7 +3,7 @@
 // reports and the heartbeat loop. BMC requests run only on the service main function's thread.
 #include <windows.h>
 
-#include "service_outcome.h"
+#include "service/service_outcome.h"
 
 // Wait hint of the stop-pending report that answers the preshutdown control: two requests.
 const DWORD kShutdownWaitHint = 10000;
