@@ -1,6 +1,6 @@
 #pragma once
-// What the running service publishes about its health checks, as bytes, and the lines of
-// "zynwatch -status" made from it. Plain logic without Win32 calls, so it also builds and is
+// What the running service publishes about its health checks, as bytes, and the facts that
+// "zynwatch -status" reads from them. Plain logic without Win32 calls, so it also builds and is
 // tested natively.
 #include <stddef.h>
 #include <stdint.h>
@@ -52,17 +52,9 @@ struct HealthFacts {
     CivilTime withheldSince;
 };
 
-struct StatusReport;
-
-// The settings line and one line per check; nothing when no check is configured.
-void AddHealthLines(const HealthFacts &facts, StatusReport *report);
-
 // True when the running service withholds its heartbeats.
 bool HealthWithheld(const HealthFacts &facts);
 
 // The check the heartbeats are withheld for: the one acted upon while it fails, else the first that
 // fails and is acted upon; checkCount for none.
 size_t WithheldCheck(const HealthFacts &facts);
-
-// While the heartbeats are withheld: why, and since when.
-void AddWithheldLine(const HealthFacts &facts, StatusReport *report);

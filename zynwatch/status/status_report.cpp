@@ -4,6 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "status/health_lines.h"
 #include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_names.h"
 
@@ -22,11 +23,6 @@ static void AddLine(StatusReport *report, const char *format, ...)
     va_start(arguments, format);
     vsnprintf(report->lines[report->lineCount++], kStatusLineSize, format, arguments);
     va_end(arguments);
-}
-
-void AddStatusLine(StatusReport *report, const char *text)
-{
-    AddLine(report, "%s", text);
 }
 
 static bool ServiceRuns(const ServiceFacts &service)

@@ -5,6 +5,7 @@
 #include <stdint.h>
 
 #include "health/health_records.h"
+#include "status/report_lines.h"
 #include "configuration/service_configuration_rules.h"
 #include "watchdog/watchdog_messages.h"
 
@@ -45,9 +46,6 @@ struct StatusFacts {
     HealthFacts health;
 };
 
-// 3: the watchdog runs, but the BMC will act: heartbeats are not reaching it.
-enum StatusExitCode { kStatusProtected = 0, kStatusUnprotected = 1, kStatusBmcUnreadable = 2, kStatusBmcWillAct = 3 };
-
 // Seconds beyond the interval in use that a countdown may have run down before the heartbeats
 // count as not arriving: one request's time-out and its answer, with room.
 const uint32_t kMissedHeartbeatMarginSeconds = 10;
@@ -55,15 +53,6 @@ const uint32_t kMissedHeartbeatMarginSeconds = 10;
 // True when the BMC's timer guards the OS and its countdown ran down further than the interval in
 // use and the margin since its last start: the heartbeats are not reaching it.
 bool HeartbeatsMissing(const StatusFacts &facts);
-
-const size_t kStatusMaxLines = 48;
-const size_t kStatusLineSize = 320;
-
-struct StatusReport {
-    char lines[kStatusMaxLines][kStatusLineSize];  // without line ends
-    size_t lineCount;
-    StatusExitCode exitCode;
-};
 
 // 3 while the service withholds its heartbeats or they are missing, 2 when the BMC could not be
 // read, 0 when the service and the BMC's SMS/OS timer run, else 1.
@@ -98,6 +87,3 @@ void DecideStatusVerdict(const StatusFacts &facts, StatusVerdict *verdict);
 const char *VerdictName(ProtectionVerdict verdict);
 
 void BuildStatusReport(const StatusFacts &facts, StatusReport *report);
-
-// Appends one line, cut to kStatusLineSize.
-void AddStatusLine(StatusReport *report, const char *text);
