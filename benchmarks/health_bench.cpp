@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "health/health_records.h"
 #include "configuration/service_configuration.h"
+#include "health/health_records.h"
 #include "service_identity.h"
 #include "session_table.h"
 #include "simulated_bmc.h"

@@ -9,8 +9,8 @@
 #include "command_line.h"
 #include "service/service_installation.h"
 #include "service/service_runtime.h"
-#include "status/status_command.h"
 #include "session_table.h"
+#include "status/status_command.h"
 #include "status/status_report.h"
 
 const int kCommandDone = 0;

@@ -3,8 +3,8 @@
 // it unchanged and its countdown fits, the heartbeat wait never wraps, and the interval in use
 // always ends with one request's time-out before the watchdog acts, where any interval can.
 #include "fuzz_input.h"
-#include "watchdog/heartbeat_rules.h"
 #include "configuration/service_configuration_rules.h"
+#include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_messages.h"
 #include "watchdog/watchdog_names.h"
 

@@ -2,7 +2,7 @@
 # twice, -remove, all with their exact messages; the exit code is 0 when the command did what was
 # asked and 1 when not.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
-source "$(dirname "$0")/zynwatch_scenario.sh"
+source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_command_line
 out="$WINEPREFIX.out"
 start_line=$(($(debug_log_lines) + 1))

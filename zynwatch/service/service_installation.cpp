@@ -5,14 +5,14 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "configuration/service_configuration.h"
 #include "guards.h"
 #include "last_error_text.h"
 #include "service_event_source.h"
-#include "service_recovery.h"
-#include "watchdog_stop_retry.h"
-#include "configuration/service_configuration.h"
 #include "service_identity.h"
+#include "service_recovery.h"
 #include "watchdog/watchdog.h"
+#include "watchdog_stop_retry.h"
 
 const DWORD kPathSize = 260;
 const DWORD kModulePathCapacity = 259;

@@ -2,10 +2,10 @@
 
 #include <initializer_list>
 
-#include "guards.h"
-#include "health/health_monitor.h"
 #include "configuration/service_configuration.h"
 #include "events/service_event_log.h"
+#include "guards.h"
+#include "health/health_monitor.h"
 #include "service_identity.h"
 #include "watchdog/watchdog_keeper.h"
 

@@ -4,9 +4,9 @@
 
 #include <stdio.h>
 
+#include "configuration/service_configuration.h"
 #include "guards.h"
 #include "health/health_publication.h"
-#include "configuration/service_configuration.h"
 #include "service_identity.h"
 #include "status/status_json.h"
 #include "status/status_report.h"

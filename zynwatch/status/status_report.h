@@ -4,9 +4,9 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "configuration/service_configuration_rules.h"
 #include "health/health_records.h"
 #include "status/report_lines.h"
-#include "configuration/service_configuration_rules.h"
 #include "watchdog/watchdog_messages.h"
 
 // The SCM's numbers as QueryServiceStatusEx and OpenServiceA give them.

@@ -3,8 +3,8 @@
 // identifier and text in the message table.
 #include <stdint.h>
 
-#include "watchdog/heartbeat_rules.h"
 #include "configuration/service_configuration_rules.h"
+#include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_messages.h"
 
 // A heartbeat found the BMC's watchdog uninitialised (0x80): it is armed again.

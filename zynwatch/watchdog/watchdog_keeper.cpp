@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "configuration/service_configuration.h"
-#include "watchdog/watchdog_events.h"
 #include "watchdog/watchdog.h"
+#include "watchdog/watchdog_events.h"
 #include "watchdog_stop_retry.h"
 
 // A watchdog that expired since its last Set left the SMS/OS flag; the arm clears it.

@@ -5,8 +5,8 @@
 // the event log.
 #include <stdint.h>
 
-#include "watchdog/heartbeat_rules.h"
 #include "configuration/service_configuration_rules.h"
+#include "watchdog/heartbeat_rules.h"
 
 struct WatchdogKeeper {
     WatchdogSettings settings;  // as armed (see ArmedSettings)

@@ -7,14 +7,14 @@
 #include <string>
 #include <vector>
 
+#include "configuration/service_configuration.h"
 #include "health/health_settings.h"
 #include "import_hook.h"
 #include "registry_recorder.h"
+#include "service/service_installation.h"
 #include "service_config_recorder.h"
-#include "configuration/service_configuration.h"
 #include "service_event_source.h"
 #include "service_identity.h"
-#include "service/service_installation.h"
 #include "session_table.h"
 #include "test_helpers.h"
 #include "zynwatch_test_support.h"

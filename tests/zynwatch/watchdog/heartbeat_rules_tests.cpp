@@ -5,9 +5,9 @@
 #include <cstring>
 #include <string>
 
-#include "watchdog/heartbeat_rules.h"
 #include "service/service_outcome.h"
 #include "test_watchdog_settings.h"
+#include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_messages.h"
 #include "watchdog/watchdog_names.h"
 

@@ -9,8 +9,8 @@
 
 #include "guards.h"
 #include "import_hook.h"
-#include "status/status_command.h"
 #include "session_table.h"
+#include "status/status_command.h"
 #include "status/status_report.h"
 #include "test_watchdog_settings.h"
 #include "watchdog/watchdog.h"

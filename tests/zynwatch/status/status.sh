@@ -2,7 +2,7 @@
 # code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses;
 # it writes nothing and only reads the BMC.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
-source "$(dirname "$0")/zynwatch_scenario.sh"
+source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_status
 out="$WINEPREFIX.out"
 

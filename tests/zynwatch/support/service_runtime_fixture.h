@@ -10,14 +10,14 @@
 #include <string>
 #include <vector>
 
-#include "guards.h"
 #include "configuration/service_configuration.h"
+#include "guards.h"
+#include "service/service_runtime.h"
 #include "service_identity.h"
 #include "service_messages.h"
-#include "service/service_runtime.h"
-#include "watchdog/watchdog_keeper.h"
 #include "simulated_bmc.h"
 #include "test_helpers.h"
+#include "watchdog/watchdog_keeper.h"
 #include "zynwatch_test_support.h"
 
 struct ReportedStatus {

@@ -1,7 +1,7 @@
 # Started from a console without arguments, the program is not a service: it prints nothing,
 # exits with 0 and leaves one event log entry.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
-source "$(dirname "$0")/zynwatch_scenario.sh"
+source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_console_start
 entries="$WINEPREFIX.eventlog"
 

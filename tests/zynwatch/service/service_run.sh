@@ -3,7 +3,7 @@
 # the BMC, a start the BMC refuses, a removal the BMC's refused stop keeps from deleting anything,
 # and removal while it runs.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
-source "$(dirname "$0")/zynwatch_scenario.sh"
+source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_service_run
 out="$WINEPREFIX.out"
 restart_session_with_service_traces
