@@ -588,11 +588,16 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
+    // Only a key that does not exist is unpublished: one that cannot be read fails the test.
     static bool Published()
     {
         HKEY key;
         std::string path = std::string(kServiceKeyPath) + "\\Health";
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+        if (error != ERROR_SUCCESS) {
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, error) << path;
+            return false;
+        }
         RegCloseKey(key);
         return true;
     }
