@@ -664,6 +664,8 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
 
     ASSERT_TRUE(CreateEmptyFile(kBlock));
     long long failed = CounterNow();
+    FILETIME failedAt;
+    GetSystemTimeAsFileTime(&failedAt);
     ASSERT_TRUE(CreateEmptyFile(kMarker));
     ASSERT_TRUE(WaitForEntry(MSG_HEARTBEATS_WITHHELD, 1, 45000));
     SetHeartbeatInterval(60);  // a heartbeat after the checks pass comes from the wake, not the pause
@@ -688,6 +690,11 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     RegCloseKey(key);
     EXPECT_EQ(static_cast<DWORD>(REG_QWORD), type);
     EXPECT_EQ(8u, size);
+    // The next day's withholding is judged by this time: the system's clock (UTC), when it withheld.
+    FILETIME readAt;
+    GetSystemTimeAsFileTime(&readAt);
+    EXPECT_LT((ULONGLONG(failedAt.dwHighDateTime) << 32 | failedAt.dwLowDateTime), withheldAt);
+    EXPECT_GE((ULONGLONG(readAt.dwHighDateTime) << 32 | readAt.dwLowDateTime), withheldAt);
 
     long long passed = CounterNow();
     ASSERT_TRUE(DeleteFileA(kMarker));
