@@ -1,5 +1,6 @@
 # The staged package's binaries: system DLL imports only, the library's five undecorated
-# exports in both builds, and the version resources as Windows reads them.
+# exports in both builds and a 32-bit caller's imports of them, and the version resources as
+# Windows reads them.
 source "$(dirname "$0")/../scenarios/scenario.sh"
 scenario_begin deliverables
 
@@ -24,6 +25,12 @@ for library in "$package/windows/zynvx7w.dll" "$package/windows/SysWOW64/zynvx7w
     expect_eq "CloseVX7Driver GetVX7Version OpenVX7Driver SendVX7Request SendVX7RequestTimed " "$exports" \
         "$library exports exactly the five names, undecorated"
 done
+# A 32-bit caller binds to what the import library names: a build that stopped undecorating them
+# there would leave it importing _Name@N, which the library does not export, and it would not start.
+caller32=$ZYN_BUILD/win32/bin/library_tests.exe
+imports=$($objdump -p "$caller32" | sed -n '/^\s*DLL Name: zynvx7w\.dll$/,/^$/p' | sed -n 's/^\s*[0-9a-f]\+\s\+[0-9]\+\s\+//p' | sort | tr '\n' ' ')
+expect_eq "CloseVX7Driver GetVX7Version OpenVX7Driver SendVX7Request SendVX7RequestTimed " "$imports" \
+    "the 32-bit caller $(basename "$caller32") imports exactly the five names from zynvx7w.dll, undecorated"
 expect_match 'i386' "$($objdump -f "$package/windows/SysWOW64/zynvx7w.dll")" "the SysWOW64 library is 32-bit"
 expect_match 'x86-64' "$($objdump -f "$package/windows/zynvx7w.dll")" "the windows library is 64-bit"
 

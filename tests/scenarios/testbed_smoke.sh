@@ -2,7 +2,7 @@
 source "$(dirname "$0")/scenario.sh"
 scenario_begin testbed_smoke
 
-expect_match '^absent' "$(zyntest service-status imbsim)" "a clean prefix has no simulated driver"
+expect_match '^absent error=1060$' "$(zyntest service-status imbsim)" "a clean prefix has no simulated driver"
 install_plain_driver ResponseDelayMs=10
 expect_match '^state=4 ' "$(zyntest service-status imbsim)" "the plain driver runs"
 expect_match '^opens=1 closes=0 requests=0' "$(zyntest bmc-counters)" "counters start at zero"

@@ -110,16 +110,21 @@ bool SimulatedBmc::ColdResetBmc()
 }
 
 // A read of the driver's state that fails is the test's failure: a zero it would give could pass a check
-// that expects none. A read that keeps failing is reported once, so a poll names it without repeating it.
+// that expects none. A read that keeps failing is reported once in each test, so a poll names it
+// without repeating it, and a later test that reads nothing else fails as well.
 static bool ReadSucceeded(bool done, const char *request, DWORD returned, DWORD expected)
 {
     DWORD error = done ? ERROR_SUCCESS : GetLastError();
     static std::atomic<const char *> failing{nullptr};
+    static std::atomic<const testing::TestInfo *> failingIn{nullptr};
     if (done && returned >= expected) {
         failing = nullptr;
         return true;
     }
-    if (failing.exchange(request) != request) {
+    const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+    bool reported = failing.exchange(request) == request;
+    reported = failingIn.exchange(test) == test && reported;
+    if (!reported) {
         ADD_FAILURE() << "the simulated driver answered " << request << " with error " << error << " and " << returned
                       << " of " << expected << " bytes";
     }

@@ -30,7 +30,7 @@ done
 cp "$ZYNWATCH" "$WINEPREFIX/drive_c/asr.exe"
 zynwatch_to "$out" 'C:\asr.exe' -x
 cmp -s "$out.usage" "$out" || fail "a renamed program prints another usage text"
-expect_match '^absent' "$(zyntest service-status ZynAsrService)" "usage installs nothing"
+expect_match '^absent error=1060$' "$(zyntest service-status ZynAsrService)" "usage installs nothing"
 
 # Installing before the driver exists: installed and configured; the failing stop request leaves no trace.
 zynwatch_to "$out" "$ZYNWATCH" -INSTALL -Timeout HardReset -PRETIMEOUT NMI
@@ -68,8 +68,8 @@ expect_eq "The $DISPLAY_NAME removed.
 x" "$(tr -d '\r' <"$out"; echo x)" "only the removal line"
 expect_eq 0 "$(cat "$out.exit")" "exit code 0"
 expect_match '^absent error=1060' "$(zyntest service-status ZynAsrService)" "the service is gone"
-expect_match '^absent' "$(zyntest reg-values "$SERVICE_KEY")" "its key with the values is gone"
-expect_match '^absent' "$(zyntest reg-values "$source_key")" "and its event source"
+expect_match '^absent error=2$' "$(zyntest reg-values "$SERVICE_KEY")" "its key with the values is gone"
+expect_match '^absent error=2$' "$(zyntest reg-values "$source_key")" "and its event source"
 
 zynwatch_to "$out" "$ZYNWATCH" -remove
 expect_match $'^ASR Service not found - .+ \\(0x424\\)\r$' "$(cat "$out")" "removing again: the system's text for 1060"
@@ -89,5 +89,5 @@ mkdir -p "$long" && cp "$ZYNWATCH" "$long/"
 zynwatch_to "$out" "$long/zynwatch.exe" -install
 expect_match $'^Unable to install DuraRavuviZerovod Service - .+ \\(0x7a\\)\r$' "$(cat "$out")" "a cut path is refused"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 for a refused install"
-expect_match '^absent' "$(zyntest service-status ZynAsrService)" "nothing was created from the cut path"
+expect_match '^absent error=1060$' "$(zyntest service-status ZynAsrService)" "nothing was created from the cut path"
 expect_eq "" "$(event_strings "$start_line")" "the command line never writes to the event log"

@@ -43,8 +43,8 @@ root_instances() {
 machine_state() {
     local service=registered config
     config=$(zyntest service-config ZynAsrService)
-    [[ "$config" =~ ^absent ]] && service=absent
-    [[ "$config" =~ ^(absent|type=) ]] || fail "zyntest service-config ZynAsrService printed: $config"
+    [ "$config" = "absent error=1060" ] && service=absent
+    [[ "$config" =~ ^(absent error=1060$|type=) ]] || fail "zyntest service-config ZynAsrService printed: $config"
     echo "library=$(file_state "$LIBRARY" "$ZYN_PACKAGE/windows/zynvx7w.dll")" \
         "library32=$(file_state "$LIBRARY32" "$ZYN_PACKAGE/windows/SysWOW64/zynvx7w.dll")" \
         "program=$(file_state "$SERVICE_PROGRAM" "$ZYN_PACKAGE/windows/zynwatch.exe")" \

@@ -83,18 +83,27 @@ protected:
         return started;
     }
 
-    bool Exists()
+    // What opening the service gives: 0 while it is registered, ERROR_SERVICE_DOES_NOT_EXIST once it
+    // is gone, ERROR_SERVICE_MARKED_FOR_DELETE before that; any other answer says nothing, and fails.
+    DWORD OpenError()
     {
         SC_HANDLE service = OpenServiceA(manager_, kServiceName, SERVICE_QUERY_STATUS);
+        DWORD error = service != nullptr ? ERROR_SUCCESS : GetLastError();
         if (service != nullptr) CloseServiceHandle(service);
-        return service != nullptr;
+        if (error != ERROR_SUCCESS && error != ERROR_SERVICE_DOES_NOT_EXIST && error != ERROR_SERVICE_MARKED_FOR_DELETE) {
+            ADD_FAILURE() << "OpenService " << kServiceName << " failed with " << error;
+        }
+        return error;
     }
+
+    bool Exists() { return OpenError() == ERROR_SUCCESS; }
+    bool Gone() { return OpenError() == ERROR_SERVICE_DOES_NOT_EXIST; }
 
     // The SCM drops a deleted service once its process has gone.
     bool GoneWithin(DWORD milliseconds)
     {
-        for (DWORD waited = 0; Exists() && waited < milliseconds; waited += 100) Sleep(100);
-        return !Exists();
+        for (DWORD waited = 0; !Gone() && waited < milliseconds; waited += 100) Sleep(100);
+        return Gone();
     }
 
     QUERY_SERVICE_CONFIGA *Config()

@@ -177,6 +177,12 @@ TEST_F(ServiceFaults, ABmcColdResetIsRearmedAtOnceAndAFailedRearmIsTriedAtEachHe
               std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + 6))
         << "no plain reset while the re-arm is due";
     EXPECT_EQ(1, bmc_->ReadWatchdog().running);
+
+    // A second failure episode within the hour is written neither as it begins nor as it ends.
+    ASSERT_TRUE(bmc_->AnswerWithCompletionCode(0xC1, 1));
+    uint32_t refused = bmc_->LoggedCount();
+    ASSERT_TRUE(WaitForLogged(refused + 2, 5000)) << "the refused heartbeat and the next";
+    EXPECT_EQ(0xC1, bmc_->ReadLog(refused)[0].response[0]);
     StopAndWait();
     EXPECT_EQ((std::vector<std::string>{
                   Entry(EVENTLOG_WARNING_TYPE, MSG_WATCHDOG_SETTINGS_LOST, {"300", "power cycle"}),

@@ -87,7 +87,7 @@ expect_eq "The $DISPLAY_NAME removed." "$(tr -d '\r' <"$out")" "removed with the
 expect_eq 0 "$(cat "$out.exit")" "exit code 0"
 expect_eq "24 04 00 00 10 B8 0B" "$(bmc_commands | tail -n +$((logged + 1)))" "the stop request before the deletion"
 expect_match ' running=0 ' "$(zyntest bmc-watchdog)" "the timer is stopped"
-expect_match '^absent' "$(zyntest reg-values "$source_key")" "the event source went with the service"
+expect_match '^absent error=2$' "$(zyntest reg-values "$source_key")" "the event source went with the service"
 zynwatch_to "$out" 'C:\Program Files\Zyn Watch\zynwatch.exe' -install
 expect_eq "$DISPLAY_NAME installed." "$(tr -d '\r' <"$out")" "installed again"
 w64 reg add "HKLM\\$SERVICE_KEY" /v HeartbeatInterval /t REG_DWORD /d 1 /f >/dev/null

@@ -588,11 +588,16 @@ protected:
         return testing::internal::GetCapturedStdout();
     }
 
+    // Only a key that does not exist is unpublished: one that cannot be read fails the test.
     static bool Published()
     {
         HKEY key;
         std::string path = std::string(kServiceKeyPath) + "\\Health";
-        if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+        LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+        if (error != ERROR_SUCCESS) {
+            EXPECT_EQ(ERROR_FILE_NOT_FOUND, error) << path;
+            return false;
+        }
         RegCloseKey(key);
         return true;
     }
@@ -659,6 +664,8 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
 
     ASSERT_TRUE(CreateEmptyFile(kBlock));
     long long failed = CounterNow();
+    FILETIME failedAt;
+    GetSystemTimeAsFileTime(&failedAt);
     ASSERT_TRUE(CreateEmptyFile(kMarker));
     ASSERT_TRUE(WaitForEntry(MSG_HEARTBEATS_WITHHELD, 1, 45000));
     SetHeartbeatInterval(60);  // a heartbeat after the checks pass comes from the wake, not the pause
@@ -683,6 +690,11 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     RegCloseKey(key);
     EXPECT_EQ(static_cast<DWORD>(REG_QWORD), type);
     EXPECT_EQ(8u, size);
+    // The next day's withholding is judged by this time: the system's clock (UTC), when it withheld.
+    FILETIME readAt;
+    GetSystemTimeAsFileTime(&readAt);
+    EXPECT_LT((ULONGLONG(failedAt.dwHighDateTime) << 32 | failedAt.dwLowDateTime), withheldAt);
+    EXPECT_GE((ULONGLONG(readAt.dwHighDateTime) << 32 | readAt.dwLowDateTime), withheldAt);
 
     long long passed = CounterNow();
     ASSERT_TRUE(DeleteFileA(kMarker));

@@ -80,7 +80,7 @@ x" "$(status_text)" "the report without a BMC"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 without a BMC"
 run_status_json 'j["service"]["installed"] is False and j["service"]["state"] is None and j["bmc"]["error"] == 55 and
     j["bmc"]["timerUse"] is None and j["configuration"]["heartbeatInterval"] is None and j["health"] is None'
-expect_match '^absent' "$(zyntest reg-values "$SERVICE_KEY")" "-status creates no key"
+expect_match '^absent error=2$' "$(zyntest reg-values "$SERVICE_KEY")" "-status creates no key"
 
 install_plain_driver
 

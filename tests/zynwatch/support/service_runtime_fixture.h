@@ -164,12 +164,12 @@ protected:
         if (manager_ != nullptr) CloseServiceHandle(manager_);
         EXPECT_TRUE(RemoveServiceIfPresent(kServiceName));
         if (driverDefaultsChanged_) {
-            SetSimulatedDriverDefault("ResponseDelayMs", -1);
-            ControlSimulatedDriver(false);
+            EXPECT_TRUE(SetSimulatedDriverDefault("ResponseDelayMs", -1));
+            EXPECT_TRUE(ControlSimulatedDriver(false));
         }
         EXPECT_TRUE(ControlSimulatedDriver(true));
         SimulatedBmc bmc;
-        bmc.Reset();
+        EXPECT_TRUE(bmc.Reset()) << "the next test would start from this one's BMC";
     }
 
     void SetHeartbeatInterval(DWORD seconds) { SetServiceDword("HeartbeatInterval", seconds); }

@@ -4,7 +4,13 @@ DISPLAY_NAME="DuraRavuviZerovod Service"
 SERVICE_KEY='System\CurrentControlSet\Services\ZynAsrService'
 
 # Runs the program with the given arguments; its standard output, byte for byte, goes to file $1.
-zynwatch_to() { local out=$1; shift; w64 "$@" >"$out"; echo $? >"$out.exit"; }
+# Wine prints an event log entry on the debug channels of the process that writes it: those of the
+# command line go to the prefix's log as a service's do, so that event_strings sees its entries too.
+zynwatch_to() {
+    local out=$1; shift
+    WINEDEBUG=-all,fixme+advapi,err+eventlog,warn+eventlog,trace+eventlog w64 "$@" >"$out" 2>>"$WINEPREFIX.log"
+    echo $? >"$out.exit"
+}
 
 # One value of the service key as zyntest reg-values prints it, or nothing.
 service_value() { zyntest reg-values "$SERVICE_KEY" | grep "^$1 " ; }

@@ -1,5 +1,8 @@
 #include "zynwatch_test_support.h"
 
+#include <gtest/gtest.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -69,10 +72,21 @@ bool RemoveServiceIfPresent(const char *name)
 }
 
 // The test bed's prefix log; a benchmark run in a prefix of its own names that one's in ZYN_DEBUG_LOG.
+// A log that cannot be read fails the test, once however often a wait polls it: reading nothing
+// from it would pass for "no entries".
 static FILE *OpenDebugLog()
 {
     const char *named = getenv("ZYN_DEBUG_LOG");
-    return fopen(named != nullptr ? named : ZYN_TEST_DEBUG_LOG, "rb");
+    const char *path = named != nullptr ? named : ZYN_TEST_DEBUG_LOG;
+    FILE *file = fopen(path, "rb");
+    int error = errno;
+    static const testing::TestInfo *reportedIn = nullptr;
+    const testing::TestInfo *test = testing::UnitTest::GetInstance()->current_test_info();
+    if (file == nullptr && (reportedIn != test || test == nullptr)) {
+        reportedIn = test;
+        ADD_FAILURE() << "the debug log " << path << " cannot be opened: errno " << error;
+    }
+    return file;
 }
 
 long long DebugLogSize()
