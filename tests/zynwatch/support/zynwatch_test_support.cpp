@@ -43,12 +43,14 @@ bool WaitForServiceState(SC_HANDLE service, DWORD state, DWORD limitMs)
     return false;
 }
 
+// Only "not found" counts as gone: a key that cannot be opened for another reason is still there.
 static bool KeyExists(const char *name)
 {
     std::string path = std::string("System\\CurrentControlSet\\Services\\") + name;
     HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    RegCloseKey(key);
+    LONG error = RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key);
+    if (error == ERROR_FILE_NOT_FOUND) return false;
+    if (error == ERROR_SUCCESS) RegCloseKey(key);
     return true;
 }
 
@@ -57,7 +59,7 @@ bool RemoveServiceIfPresent(const char *name)
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     if (manager == nullptr) return false;
     SC_HANDLE service = OpenServiceA(manager, name, SERVICE_ALL_ACCESS);
-    bool removed = true;
+    bool removed = service != nullptr || GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST;
     if (service != nullptr) {
         SERVICE_STATUS status = {};
         ControlService(service, SERVICE_CONTROL_STOP, &status);
