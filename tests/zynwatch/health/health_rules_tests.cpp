@@ -325,7 +325,7 @@ static HealthCheckFacts Check(const char *label, uint8_t state, bool everPassed,
     check.record.state = state;
     check.record.everPassed = everPassed;
     check.record.cause = cause;
-    check.since = {2026, 12, 8, 16, minute, 3};
+    check.since = {2026, 12, 8, 16, minute, 3, 0};
     return check;
 }
 
@@ -360,7 +360,7 @@ TEST(HealthReport, StatusShowsEachCheckAsTheServiceSawItAndExitsWith3WhileWithhe
 
     health.withheld = true;
     health.actedCheck = 0;
-    health.withheldSince = {2026, 12, 8, 16, 31, 3};
+    health.withheldSince = {2026, 12, 8, 16, 31, 3, 0};
     std::string lines = Lines(facts, &exitCode);
     EXPECT_EQ("Heartbeats: withheld since 2026-12-08 16:31:03 - HealthCommand has failed since 2026-12-08 16:26:03 "
               "(exit code 1); the BMC acts when its countdown runs out\n",

@@ -128,6 +128,107 @@ TEST_F(ServiceRuntime, AnIntervalTheTimeoutCannotOutlastIsReplacedWithOneWarning
     EXPECT_EQ(3u, stored) << "the registry keeps what the administrator wrote";
 }
 
+// The Group Policy key as a policy writes it, gone with the test.
+struct PolicyValues {
+    ~PolicyValues()
+    {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPolicyKeyPath);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies\\Zynvarra");
+    }
+    bool Set(const char *name, DWORD value)
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        LONG error = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof(value));
+        RegCloseKey(key);
+        return error == ERROR_SUCCESS;
+    }
+};
+
+// "zynwatch -status" in this process: its lines, and its exit code in *exitCode.
+static std::string StatusLines(int *exitCode)
+{
+    testing::internal::CaptureStdout();
+    *exitCode = PrintServiceStatus(false);
+    return testing::internal::GetCapturedStdout();
+}
+
+// TimeoutValue changed while the service runs: once the change has settled, the service arms the
+// watchdog with it, Set then Reset, and names it in one entry. -status shows the value in use, and
+// while the re-arm is still on its way (the BMC holds the Set) says that the registry's is not applied
+// yet. A policy value then wins at once, and its withdrawal is applied the same way.
+TEST_F(ServiceRuntime, AChangedTimeoutIsArmedWithoutARestartAndStatusShowsTheValueInUse)
+{
+    const std::vector<uint8_t> arm600 = {0x24, 0x04, 0x03, 0x00, 0x10, 0x70, 0x17};
+    const std::vector<uint8_t> arm900 = {0x24, 0x04, 0x03, 0x00, 0x10, 0x28, 0x23};
+    ASSERT_TRUE(CreateSessionTable()) << "-status reads the BMC";
+    PolicyValues policy;
+    SetHeartbeatInterval(2);
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    ImbSimBehaviour hold = {1, IMBSIM_HOLD | IMBSIM_ONLY_COMMAND, 0, 0, 0, 0, 0, 0, 0x24};
+    ASSERT_TRUE(bmc_->SetBehaviour(hold));
+    uint32_t first = bmc_->LoggedCount();
+    long long written = CounterNow();
+    SetServiceDword("TimeoutValue", 600);
+    DWORD waited = 0;
+    for (; bmc_->ReadCounters().heldRequests == 0 && waited < 10000; waited += 20) Sleep(20);
+    ASSERT_EQ(1u, bmc_->ReadCounters().heldRequests) << "the re-arm's Set did not come";
+    int exitCode = -1;
+    std::string held = StatusLines(&exitCode);
+    uint32_t released = 0;
+    ASSERT_TRUE(bmc_->ReleaseHeld(&released));
+    EXPECT_EQ(1u, released);
+    EXPECT_NE(std::string::npos, held.find("\nTimeoutValue: 300 s\n")) << "the value in use: " << held;
+    EXPECT_NE(std::string::npos,
+              held.find("\nNot applied yet: TimeoutValue - the registry holds other values than the service uses\n"))
+        << held;
+    ASSERT_TRUE(WaitForCommand(kReset, first + 1, 10000)) << "the countdown starts afresh";
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(first, &frequency);
+    std::vector<std::vector<uint8_t>> commands = Commands(log);
+    size_t arm = std::find(commands.begin(), commands.end(), arm600) - commands.begin();
+    ASSERT_LT(arm, log.size()) << "armed with the new countdown";
+    EXPECT_EQ(kReset, commands[arm + 1]) << "then its countdown started";
+    EXPECT_LT(CounterMs(written, log[arm].counter, frequency), kSettleQuietMs + 1000) << "within moments of the change";
+    for (waited = 0; StatusLines(&exitCode).find("Not applied") != std::string::npos && waited < 10000; waited += 50) {
+        Sleep(50);
+    }
+    std::string applied = StatusLines(&exitCode);
+    EXPECT_NE(std::string::npos, applied.find("\nTimeoutValue: 600 s\n")) << applied;
+    EXPECT_NE(std::string::npos, applied.find("\nBMC initial countdown: 600.0 s\n")) << applied;
+    EXPECT_EQ(std::string::npos, applied.find("Not applied")) << applied;
+    EXPECT_EQ(0, exitCode) << applied;
+
+    first = bmc_->LoggedCount();
+    ASSERT_TRUE(policy.Set("TimeoutValue", 900));
+    ASSERT_TRUE(WaitForCommand(arm900, first, 10000)) << "the policy's value wins";
+    for (waited = 0; StatusLines(&exitCode).find("Set by Group Policy") == std::string::npos && waited < 10000;
+         waited += 50) {
+        Sleep(50);
+    }
+    applied = StatusLines(&exitCode);
+    EXPECT_NE(std::string::npos, applied.find("\nTimeoutValue: 900 s\nPreTimeoutAction")) << applied;
+    EXPECT_NE(std::string::npos, applied.find("\nSet by Group Policy: TimeoutValue\n")) << applied;
+    first = bmc_->LoggedCount();
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPolicyKeyPath)) << "as Group Policy withdraws its last value";
+    ASSERT_TRUE(WaitForCommand(arm600, first, 10000)) << "the policy withdrawn, the service key's value again";
+    StopAndWait();
+    DestroySessionTable();
+    const std::string armed = "The BMC's watchdog is armed again with a countdown of ";
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"TimeoutValue 600 in the service's key", armed + "600 seconds and the timeout action power cycle."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"TimeoutValue 900 from Group Policy", armed + "900 seconds and the timeout action power cycle."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"TimeoutValue 600 in the service's key", armed + "600 seconds and the timeout action power cycle."})}),
+              Described(EventLogEntriesSince(logOffset_)));
+}
+
 TEST_F(ServiceRuntime, AStopDuringAWaitEndsItAtOnce)
 {
     SetHeartbeatInterval(60);
