@@ -216,6 +216,14 @@ TEST_F(ServiceRuntime, AChangedTimeoutIsArmedWithoutARestartAndStatusShowsTheVal
     first = bmc_->LoggedCount();
     ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPolicyKeyPath)) << "as Group Policy withdraws its last value";
     ASSERT_TRUE(WaitForCommand(arm600, first, 10000)) << "the policy withdrawn, the service key's value again";
+    SetServiceDword("ShutdownTimeout", 600);  // the preshutdown notice is accepted from now on
+    SERVICE_STATUS_PROCESS status = {};
+    for (waited = 0; waited < 10000 && QueryServiceState(service_, &status) &&
+                     !(status.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN);
+         waited += 50) {
+        Sleep(50);
+    }
+    EXPECT_EQ(kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN, status.dwControlsAccepted);
     StopAndWait();
     DestroySessionTable();
     const std::string armed = "The BMC's watchdog is armed again with a countdown of ";
@@ -225,7 +233,9 @@ TEST_F(ServiceRuntime, AChangedTimeoutIsArmedWithoutARestartAndStatusShowsTheVal
                   Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
                         {"TimeoutValue 900 from Group Policy", armed + "900 seconds and the timeout action power cycle."}),
                   Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
-                        {"TimeoutValue 600 in the service's key", armed + "600 seconds and the timeout action power cycle."})}),
+                        {"TimeoutValue 600 in the service's key", armed + "600 seconds and the timeout action power cycle."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"ShutdownTimeout 600 in the service's key", "The next heartbeat follows them."})}),
               Described(EventLogEntriesSince(logOffset_)));
 }
 
@@ -838,6 +848,29 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, entries[4].type);
     EXPECT_EQ(MSG_HEARTBEATS_RESUMED_HEALTHY, entries[5].id);
     EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, entries[5].type);
+}
+
+// A health check configured while the service runs starts without a restart, with the entry that
+// names it; the heartbeats go on meanwhile.
+TEST_F(ServiceHealth, ACheckConfiguredWhileTheServiceRunsStartsAtOnce)
+{
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    EXPECT_FALSE(Published()) << "no check, no publication";
+    SetServiceText("HealthFolder", REG_SZ, kFolder);
+    int exitCode = -1;
+    for (int i = 0; i < 100 && Status(&exitCode).find("HealthFolder: passed since ") == std::string::npos; ++i) Sleep(100);
+    std::string status = Status(&exitCode);
+    EXPECT_NE(std::string::npos, status.find("\nHealthFolder: passed since ")) << status;
+    EXPECT_EQ(0, exitCode) << status;
+    long long checked = CounterNow();
+    ASSERT_TRUE(WaitForLoggedAfter(checked, 2, 5000)) << "the heartbeats go on";
+    StopAndWait();
+    EXPECT_FALSE(Published()) << "the publication goes with the service";
+    EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                                              {"HealthFolder changed in the service's key",
+                                               "The health checks start again with them."})}),
+              Described(EventLogEntriesSince(logOffset_)));
 }
 
 // A command that hangs (a grandchild that sleeps for 600 s) counts as failed at its 3 s limit and
