@@ -1,7 +1,7 @@
 // The service under the SCM with "HeartbeatInterval" 1 against the simulated BMC: heartbeat
 // period accuracy, request latency, stop latency, CPU time per heartbeat, the time from a BMC
-// cold reset to the re-armed watchdog, from a busy answer to the next heartbeat, and the stop when
-// every stop request fails.
+// cold reset to the re-armed watchdog, from a busy answer to the next heartbeat, the stop when
+// every stop request fails, and from a changed TimeoutValue to the watchdog counting down with it.
 #include <windows.h>
 
 #include <algorithm>
@@ -22,6 +22,8 @@ const int kColdResets = 5;
 const int kBusyAnswers = 3;
 const DWORD kBusyIntervalSeconds = 10;  // far above the retry pace, so the figure shows which applied
 const DWORD kWaitLimitMs = 30000;
+const int kSettingsChanges = 6;
+const DWORD kSettingsIntervalSeconds = 45;  // as installed: the change does not wait for a heartbeat
 
 static bool SetDword(const char *name, DWORD value)
 {
@@ -207,6 +209,55 @@ static void MeasureFailingStops(SC_HANDLE service, SimulatedBmc *bmc)
            refused / 1000.0, silent / 1000.0);
 }
 
+// The index of the first logged request with the command and data bytes, or the log's size.
+static size_t FindRequest(const std::vector<ImbSimLogEntry> &log, const std::vector<uint8_t> &bytes)
+{
+    for (size_t i = 0; i < log.size(); ++i) {
+        bool same = log[i].packet[12] + 1u == bytes.size() && log[i].packet[9] == bytes[0];
+        for (size_t b = 1; same && b < bytes.size(); ++b) same = log[i].packet[12 + b] == bytes[b];
+        if (same) return i;
+    }
+    return log.size();
+}
+
+// TimeoutValue written into the service key, by turns 600 and 300 s, with HeartbeatInterval 45: from
+// the write to the answered Reset that starts the countdown of the new arm, by the driver's clock.
+static void MeasureSettingsChanges(SC_HANDLE service, SimulatedBmc *bmc)
+{
+    SetDword("HeartbeatInterval", kSettingsIntervalSeconds);
+    StartAndWait(service, bmc);
+    double total = 0, worst = 0;
+    int measured = 0;
+    for (int round = 0; round < kSettingsChanges; ++round) {
+        DWORD seconds = round % 2 == 0 ? 600 : 300;
+        std::vector<uint8_t> arm = {0x24, 0x04, 0x03, 0x00, 0x10, static_cast<uint8_t>(seconds * 10),
+                                    static_cast<uint8_t>((seconds * 10) >> 8)};
+        uint32_t first = bmc->LoggedCount();
+        long long written = CounterNow();
+        SetDword("TimeoutValue", seconds);
+        int64_t frequency = 0;
+        std::vector<ImbSimLogEntry> log;
+        size_t at = 0;
+        for (DWORD waited = 0; waited < kWaitLimitMs; waited += 10) {
+            log = bmc->ReadLog(first, &frequency);
+            at = FindRequest(log, arm);
+            if (at + 1 < log.size()) break;
+            Sleep(10);
+        }
+        if (at + 1 >= log.size() || log[at + 1].packet[9] != 0x22) continue;
+        double ms = CounterMs(written, log[at + 1].completedCounter, frequency);
+        total += ms;
+        worst = std::max(worst, ms);
+        ++measured;
+        Sleep(1000);  // a change of its own, not part of the last one's burst
+    }
+    StopMs(service);
+    SetDword("TimeoutValue", 300);
+    SetDword("HeartbeatInterval", kIntervalSeconds);
+    printf("  TimeoutValue written -> counting down with it %6.1f ms mean, %.1f ms worst, %d of %d, HeartbeatInterval %lu s   (goal <= one heartbeat interval)\n",
+           measured ? total / measured : 0.0, worst, measured, kSettingsChanges, kSettingsIntervalSeconds);
+}
+
 int main()
 {
     SimulatedBmc bmc;
@@ -291,6 +342,7 @@ int main()
     MeasureColdResets(service, &bmc, requestMean);
     MeasureBusyAnswers(service, &bmc);
     MeasureFailingStops(service, &bmc);
+    MeasureSettingsChanges(service, &bmc);
 
     DeleteService(service);
     CloseServiceHandle(service);

@@ -12,6 +12,7 @@
 #include "file_deployment.h"
 #include "service_registration.h"
 #include "service_stop.h"
+#include "service_update.h"
 #include "setup_codes.h"
 #include "setup_paths.h"
 
@@ -303,7 +304,7 @@ int RunSetup()
 
 // Copies the service program and registers the service; a read-only old copy is made writable
 // and replaced, so an update never leaves the previous program registered.
-static void DeployService()
+static void CopyAndRegisterService()
 {
     if (!CopyFileA(g_setupPaths.packagedService, g_setupPaths.installedService, FALSE)) {
         if (GetLastError() != ERROR_ACCESS_DENIED) return;
@@ -311,6 +312,15 @@ static void DeployService()
         CopyFileA(g_setupPaths.packagedService, g_setupPaths.installedService, FALSE);
     }
     RegisterService(OptionMode(), g_setupPaths.installedService);
+}
+
+// Windows does not let a running service's program be replaced: a running service is stopped for
+// the copy alone and started again.
+static void DeployService()
+{
+    ServiceHold hold = HoldServiceForUpdate(OptionMode());
+    CopyAndRegisterService();
+    ReleaseServiceAfterUpdate(hold, OptionMode());
 }
 
 static void RemoveServiceProgram()

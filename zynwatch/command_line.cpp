@@ -37,7 +37,7 @@ const uint8_t kUnknownTimeoutWordChoice = 3;
 CommandOptions ParseServiceCommandLine(int argc, const char *const *argv)
 {
     // An option that is not given keeps the value the install writes without options.
-    CommandOptions options = {false, false, false, false, kInstallTimeoutAction, kInstallPreTimeoutAction};
+    CommandOptions options = {false, false, false, false, kInstallTimeoutAction, kInstallPreTimeoutAction, false, nullptr};
     for (int index = 1; index < argc; ++index) {
         const char *argument = argv[index];
         bool hasWord = index + 1 < argc;
@@ -49,6 +49,10 @@ CommandOptions ParseServiceCommandLine(int argc, const char *const *argv)
             options.status = true;
         } else if (SameWord(argument, "-json")) {
             options.json = true;
+        } else if (SameWord(argument, "-nagios")) {
+            options.nagios = true;
+        } else if (SameWord(argument, "-prometheus") && hasWord) {
+            options.prometheusFile = argv[++index];
         } else if (SameWord(argument, "-timeout") && hasWord) {
             int number = WordNumber(argv[++index], kTimeoutWords);
             options.timeoutChoice = number < 0 ? kUnknownTimeoutWordChoice : static_cast<uint8_t>(number);

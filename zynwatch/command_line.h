@@ -10,6 +10,8 @@ struct CommandOptions {
     bool json;                 // -status prints one JSON object instead of lines
     uint8_t timeoutChoice;     // "TimeoutAction" the install stores
     uint8_t pretimeoutChoice;  // "PretimeoutAction" the install stores
+    bool nagios;                 // -status prints one line for a monitoring plugin
+    const char *prometheusFile;  // -status also writes the Prometheus metrics here; null: not
 };
 
 // Options from the second argument on; option words and their values in any letter case.

@@ -34,12 +34,19 @@ for pair in imb64.inf:IMB64Drv.INF amd64/imbdrv.sys:amd64/imbdrv.sys imbdrv.cat:
 done
 expect_eq "" "$(cat "$work/good.err")" "no warning for a package with its catalog"
 
-# The installer takes the last identifier of the last models line as the device's.
+# The installer takes the last identifier of the last models line as the device's, and the
+# uninstallation looks for *ZYN7310: every models line must end with it, not only the last.
 maker_package "$work/reversed" 's/ACPI\\ZYN7310,\*ZYN7310/*ZYN7310,ACPI\\ZYN7310/'
 message=$("$stage" "$work/reversed" "$work/reversed-out/windows" 2>&1)
 expect_eq 1 $? "a models line ending with another identifier is refused"
-expect_match 'imb64\.inf: the last models line ends with "ACPI\\ZYN7310", not "\*ZYN7310"' "$message" "the refusal names the identifier"
+expect_match 'imb64\.inf: the models line "%ImbDevice%=ImbInstall,\*ZYN7310,ACPI\\ZYN7310" ends with "ACPI\\ZYN7310", not "\*ZYN7310"' \
+    "$message" "the refusal names the line and the identifier"
 [ ! -e "$work/reversed-out" ] || fail "a refused package is staged"
+maker_package "$work/two-lines" 's/^\[ImbModels.NTamd64\]$/&\n%ImbDevice%=ImbInstall,PCI\\VEN_1AB4\&DEV_0001/'
+message=$("$stage" "$work/two-lines" "$work/two-lines-out/windows" 2>&1)
+expect_eq 1 $? "a first models line ending with another identifier is refused, though the last ends right"
+expect_match 'the models line "%ImbDevice%=ImbInstall,PCI\\VEN_1AB4&DEV_0001" ends with "PCI\\VEN_1AB4&DEV_0001"' \
+    "$message" "the refusal names the first line"
 
 maker_package "$work/incomplete"
 rm "$work/incomplete/imbdrv.cat"

@@ -22,6 +22,7 @@ static int Usage()
             "        bmc-release (answers the held requests from the BMC and prints their number)\n"
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
+            "        service-start-type NAME auto|demand|disabled (as sc config sets it, which Wine's sc lacks)\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
             "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n"
             "        sleep SECONDS (a command that hangs)\n");
@@ -192,6 +193,42 @@ static int Service(const char *command, const char *name)
     return result;
 }
 
+// Wine's SCM rewrites the service's key on a change of its configuration and drops a Description
+// it did not set itself, which setup writes into the key; Windows keeps it. Put back as it was.
+static void KeepDescription(const char *name, bool restore)
+{
+    static BYTE data[2048];
+    static DWORD type, size;
+    std::string path = std::string("System\\CurrentControlSet\\Services\\") + name;
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    if (!restore) {
+        size = sizeof(data);
+        if (RegQueryValueExA(key, "Description", nullptr, &type, data, &size) != ERROR_SUCCESS) size = 0;
+    } else if (size != 0) {
+        RegSetValueExA(key, "Description", 0, type, data, size);
+    }
+    RegCloseKey(key);
+}
+
+// The start type, as an administrator sets it; prints the error when the SCM refuses.
+static int ServiceStartType(const char *name, const char *word)
+{
+    DWORD startType = strcmp(word, "auto") == 0 ? SERVICE_AUTO_START : strcmp(word, "demand") == 0 ? SERVICE_DEMAND_START
+                      : strcmp(word, "disabled") == 0 ? SERVICE_DISABLED : SERVICE_NO_CHANGE;
+    if (startType == SERVICE_NO_CHANGE) return Usage();
+    SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+    SC_HANDLE service = manager ? OpenServiceA(manager, name, SERVICE_CHANGE_CONFIG) : nullptr;
+    KeepDescription(name, false);
+    bool changed = service != nullptr && ChangeServiceConfigA(service, SERVICE_NO_CHANGE, startType, SERVICE_NO_CHANGE,
+                                                              nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    KeepDescription(name, true);
+    if (!changed) printf("error=%lu\n", GetLastError());
+    if (service) CloseServiceHandle(service);
+    if (manager) CloseServiceHandle(manager);
+    return changed ? 0 : 1;
+}
+
 // Values as the registry enumerates them (Wine sorts them by name), with type, size and data.
 static int RegValues(const char *subkey)
 {
@@ -271,6 +308,7 @@ static int Run(int argc, char **argv)
     if (argc < 2) return Usage();
     const char *command = argv[1];
     if (strncmp(command, "bmc-", 4) == 0) return Bmc(command, argc - 2, argv + 2);
+    if (strcmp(command, "service-start-type") == 0 && argc == 4) return ServiceStartType(argv[2], argv[3]);
     if (strncmp(command, "service-", 8) == 0 && argc == 3) return Service(command, argv[2]);
     if (strcmp(command, "reg-values") == 0 && argc == 3) return RegValues(argv[2]);
     if (strcmp(command, "reg-tree") == 0 && argc == 3) return CreateKeyTree(argv[2]) ? 0 : 1;

@@ -15,7 +15,6 @@ const uint64_t kFileTimeSecond = 10000000;
 
 struct HealthMonitor {
     HealthSettings settings;
-    WatchdogSettings watchdog;
     HealthCheck checks[kHealthMaxChecks];
     char labels[kHealthMaxChecks][kHealthLabelSize];
     size_t checkCount;
@@ -25,6 +24,7 @@ struct HealthMonitor {
     HANDLE stopEvent;  // manual reset: ends the thread
     HANDLE wakeEvent;  // auto reset: the verdict changed
     volatile LONG withheld;
+    volatile LONG armed;  // the timeout action and countdown the withholding names (PackArmed)
 };
 
 static HealthMonitor g_monitor;
@@ -95,13 +95,21 @@ static void SetWithheld(bool withheld)
     SetEvent(g_monitor.wakeEvent);
 }
 
+// One number, so that the service thread can change the settings while this thread reads them.
+static LONG PackArmed(const WatchdogSettings &watchdog)
+{
+    return static_cast<LONG>((static_cast<uint32_t>(watchdog.timeoutAction) << 16) | watchdog.timeoutValue);
+}
+
 static void ReportWithholding(const HealthActing &acting, const HealthClock &now)
 {
-    const WatchdogSettings &watchdog = g_monitor.watchdog;
+    uint32_t armed = static_cast<uint32_t>(InterlockedCompareExchange(&g_monitor.armed, 0, 0));
+    uint8_t timeoutAction = static_cast<uint8_t>(armed >> 16);
+    uint16_t timeoutValue = static_cast<uint16_t>(armed);
     WriteLastWithheld(now.fileTime);
     char latest[32];  // a heartbeat may have gone out while the round ran
-    FormatLocalTime(FileTimeNow() + watchdog.timeoutValue * kFileTimeSecond, latest, sizeof(latest));
-    ReportHeartbeatsWithheld(acting, watchdog.timeoutAction, watchdog.timeoutValue, latest);
+    FormatLocalTime(FileTimeNow() + timeoutValue * kFileTimeSecond, latest, sizeof(latest));
+    ReportHeartbeatsWithheld(acting, timeoutAction, timeoutValue, latest);
 }
 
 // The entries and the verdict of an action taken when a check's grace ended.
@@ -201,7 +209,7 @@ void StartHealthMonitor(const WatchdogSettings &watchdog)
     ReadHealthSettings(&monitor.settings, true);
     monitor.checkCount = ListHealthChecks(monitor.settings, monitor.checks);
     if (monitor.checkCount == 0) return;
-    monitor.watchdog = watchdog;
+    InterlockedExchange(&monitor.armed, PackArmed(watchdog));
     for (size_t index = 0; index < monitor.checkCount; ++index) {
         HealthCheckLabel(monitor.settings, monitor.checks[index], monitor.labels[index], kHealthLabelSize);
     }
@@ -218,6 +226,11 @@ void StartHealthMonitor(const WatchdogSettings &watchdog)
 bool HeartbeatsWithheld()
 {
     return InterlockedCompareExchange(&g_monitor.withheld, 0, 0) != 0;
+}
+
+void FollowArmedWatchdog(const WatchdogSettings &watchdog)
+{
+    InterlockedExchange(&g_monitor.armed, PackArmed(watchdog));
 }
 
 HANDLE HealthWakeEvent()

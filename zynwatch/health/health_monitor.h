@@ -11,6 +11,9 @@
 // configured. Without one nothing more happens: the heartbeats go on as they always have.
 void StartHealthMonitor(const WatchdogSettings &watchdog);
 
+// The watchdog was armed with other settings while the checks run: a withholding names them.
+void FollowArmedWatchdog(const WatchdogSettings &watchdog);
+
 // True while the heartbeats are withheld.
 bool HeartbeatsWithheld();
 

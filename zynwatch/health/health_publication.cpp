@@ -78,6 +78,16 @@ uint64_t FileTimeNow()
     return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
 }
 
+// Minutes the local time is ahead of UTC at that moment; 0 when it cannot be told.
+static int16_t UtcOffsetMinutes(uint64_t fileTime, const SYSTEMTIME &local)
+{
+    FILETIME asUtc;
+    if (!SystemTimeToFileTime(&local, &asUtc)) return 0;
+    int64_t localTime = static_cast<int64_t>((static_cast<uint64_t>(asUtc.dwHighDateTime) << 32) | asUtc.dwLowDateTime);
+    int64_t minutes = (localTime - static_cast<int64_t>(fileTime - fileTime % 10000000)) / 600000000;
+    return static_cast<int16_t>(minutes);
+}
+
 CivilTime LocalCivilTime(uint64_t fileTime)
 {
     FILETIME utc = {static_cast<DWORD>(fileTime), static_cast<DWORD>(fileTime >> 32)};
@@ -85,7 +95,9 @@ CivilTime LocalCivilTime(uint64_t fileTime)
     if (!FileTimeToSystemTime(&utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
         local = universal;
     }
-    return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond};
+    local.wMilliseconds = 0;
+    return {local.wYear, local.wMonth, local.wDay, local.wHour, local.wMinute, local.wSecond,
+            UtcOffsetMinutes(fileTime, local)};
 }
 
 void FormatLocalTime(uint64_t fileTime, char *text, size_t size)
@@ -118,10 +130,10 @@ static bool ReadPublication(HKEY key, HealthFacts *facts)
     return count != 0;
 }
 
-void GatherHealthFacts(bool serviceRuns, HealthFacts *facts)
+void GatherHealthFacts(bool serviceRuns, HealthFacts *facts, SettingsView view)
 {
     memset(facts, 0, sizeof(*facts));
-    ReadHealthSettings(&facts->settings, false);
+    ReadHealthSettings(&facts->settings, false, view);
     if (serviceRuns) {
         UniqueRegistryKey key;
         bool published = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kHealthKeyPath, 0, KEY_READ, key.Receive()) == ERROR_SUCCESS;

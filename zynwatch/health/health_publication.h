@@ -6,6 +6,7 @@
 #include <stddef.h>
 #include <stdint.h>
 
+#include "configuration/setting_sources.h"
 #include "health/health_records.h"
 
 // A fresh key in place of any left behind; false when it cannot be created.
@@ -17,9 +18,9 @@ void PublishHeartbeats(bool withheld, uint32_t actedCheck, uint64_t since);
 
 void RemoveHealthPublication();
 
-// The facts -status shows: the configured checks, with the results of the service's publication
-// while it runs and publishes them.
-void GatherHealthFacts(bool serviceRuns, HealthFacts *facts);
+// The facts -status shows: the checks configured in the view, with the results of the service's
+// publication while it runs and publishes them.
+void GatherHealthFacts(bool serviceRuns, HealthFacts *facts, SettingsView view = kSettingsConfigured);
 
 uint64_t FileTimeNow();
 CivilTime LocalCivilTime(uint64_t fileTime);

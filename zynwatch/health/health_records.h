@@ -24,9 +24,10 @@ const size_t kHeartbeatsRecordSize = 16;
 void EncodeHeartbeatsRecord(bool withheld, uint32_t actedCheck, uint64_t since, uint8_t bytes[kHeartbeatsRecordSize]);
 bool DecodeHeartbeatsRecord(const uint8_t *bytes, size_t size, bool *withheld, uint32_t *actedCheck, uint64_t *since);
 
-// A moment in local time, as -status shows it.
+// A moment in local time, as -status shows it, with the local time's offset from UTC.
 struct CivilTime {
     uint16_t year, month, day, hour, minute, second;
+    int16_t utcOffsetMinutes;  // local time less UTC: 60 in Central Europe in winter
 };
 
 // "2026-12-08 16:26:03".

@@ -5,13 +5,19 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "configuration/setting_events.h"
 #include "guards.h"
 #include "health/health_events.h"
 #include "service_identity.h"
 
-static void Ignore(bool warn, const char *name, const char *reason)
+static void Ignore(bool warn, SettingSource source, const char *name, const char *reason)
 {
-    if (warn) ReportHealthValueIgnored(name, reason);
+    if (!warn) return;
+    if (source == kSourcePolicy) {
+        ReportPolicyValueIgnored(name, reason);
+    } else {
+        ReportHealthValueIgnored(name, reason);
+    }
 }
 
 // The query's outcome when it is neither the data nor a value too large for the buffer.
@@ -22,23 +28,26 @@ static bool Unreadable(LONG error, char *reason, size_t size)
     return true;
 }
 
-static void ReadNumber(HKEY key, const HealthNumberRule &rule, bool warn, uint32_t *used)
+static void ReadNumber(SettingsView view, const HealthNumberRule &rule, bool warn, uint32_t *used)
 {
     *used = rule.fallback;
     DWORD number = 0, type = REG_NONE, size = sizeof(number);
-    LONG error = RegQueryValueExA(key, rule.name, nullptr, &type, reinterpret_cast<BYTE *>(&number), &size);
+    SettingSource source = kSourceNone;
+    LONG error = QuerySetting(view, rule.name, &type, reinterpret_cast<BYTE *>(&number), &size, &source);
     if (error == ERROR_FILE_NOT_FOUND) return;
     char reason[kHealthReasonSize];
     bool judged = !Unreadable(error, reason, sizeof(reason)) &&
                   JudgeHealthNumber(rule, type, error == ERROR_SUCCESS ? size : 0, number, used, reason, sizeof(reason));
-    if (!judged) Ignore(warn, rule.name, reason);
+    if (!judged) Ignore(warn, source, rule.name, reason);
 }
 
 // The raw text with its zero, or false with the reason; REG_EXPAND_SZ only when expandable.
-static bool QueryText(HKEY key, const char *name, bool expandable, char *raw, size_t size, DWORD *type, char *reason)
+static bool QueryText(SettingsView view, const char *name, bool expandable, char *raw, size_t size, DWORD *type,
+                      char *reason)
 {
     DWORD length = static_cast<DWORD>(size - 1);  // room for the zero the data may lack
-    LONG error = RegQueryValueExA(key, name, nullptr, type, reinterpret_cast<BYTE *>(raw), &length);
+    SettingSource source = kSourceNone;
+    LONG error = QuerySetting(view, name, type, reinterpret_cast<BYTE *>(raw), &length, &source);
     if (Unreadable(error, reason, kHealthReasonSize)) return false;
     if (!JudgeHealthTextType(*type, expandable, reason, kHealthReasonSize)) return false;
     if (error == ERROR_MORE_DATA) {
@@ -50,15 +59,16 @@ static bool QueryText(HKEY key, const char *name, bool expandable, char *raw, si
 }
 
 // A command line (expanded when it is REG_EXPAND_SZ) or a folder; empty when absent or ignored.
-static void ReadText(HKEY key, const char *name, bool expandable, bool warn, char *text, size_t size)
+static void ReadText(SettingsView view, const char *name, bool expandable, bool warn, char *text, size_t size)
 {
     text[0] = '\0';
     DWORD type = REG_NONE, length = 0;
-    if (RegQueryValueExA(key, name, nullptr, &type, nullptr, &length) == ERROR_FILE_NOT_FOUND) return;
+    SettingSource source = kSourceNone;
+    if (QuerySetting(view, name, &type, nullptr, &length, &source) == ERROR_FILE_NOT_FOUND) return;
     char raw[kHealthCommandSize];
     char reason[kHealthReasonSize];
-    if (!QueryText(key, name, expandable, raw, size, &type, reason)) {
-        Ignore(warn, name, reason);
+    if (!QueryText(view, name, expandable, raw, size, &type, reason)) {
+        Ignore(warn, source, name, reason);
         return;
     }
     if (type != REG_EXPAND_SZ) {
@@ -69,15 +79,16 @@ static void ReadText(HKEY key, const char *name, bool expandable, bool warn, cha
     if (expanded != 0 && expanded <= size) return;
     text[0] = '\0';
     DescribeTooLong(size - 1, reason, sizeof(reason));
-    Ignore(warn, name, reason);
+    Ignore(warn, source, name, reason);
 }
 
-static void ReadServices(HKEY key, bool warn, HealthSettings *settings)
+static void ReadServices(SettingsView view, bool warn, HealthSettings *settings)
 {
     settings->serviceCount = 0;
     char data[kHealthMaxServices * kHealthServiceNameSize + 1];
     DWORD type = REG_NONE, size = sizeof(data);
-    LONG error = RegQueryValueExA(key, kHealthServicesValue, nullptr, &type, reinterpret_cast<BYTE *>(data), &size);
+    SettingSource source = kSourceNone;
+    LONG error = QuerySetting(view, kHealthServicesValue, &type, reinterpret_cast<BYTE *>(data), &size, &source);
     if (error == ERROR_FILE_NOT_FOUND) return;
     char reason[kHealthReasonSize];
     bool read = !Unreadable(error, reason, sizeof(reason));
@@ -88,25 +99,25 @@ static void ReadServices(HKEY key, bool warn, HealthSettings *settings)
         DescribeTooLong(sizeof(data), reason, sizeof(reason));
         read = false;
     }
-    if (!read || !SplitHealthServices(data, size, settings, reason, sizeof(reason))) Ignore(warn, kHealthServicesValue, reason);
+    if (!read || !SplitHealthServices(data, size, settings, reason, sizeof(reason))) {
+        Ignore(warn, source, kHealthServicesValue, reason);
+    }
 }
 
-void ReadHealthSettings(HealthSettings *settings, bool warn)
+void ReadHealthSettings(HealthSettings *settings, bool warn, SettingsView view)
 {
     memset(settings, 0, sizeof(*settings));
     settings->commandTimeout = kHealthCommandTimeoutRule.fallback;
     settings->checkInterval = kHealthCheckIntervalRule.fallback;
     settings->gracePeriod = kHealthGracePeriodRule.fallback;
-    UniqueRegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
-    ReadText(key.Get(), kHealthCommandValue, true, warn, settings->command, sizeof(settings->command));
-    ReadText(key.Get(), kRepairCommandValue, true, warn, settings->repairCommand, sizeof(settings->repairCommand));
-    ReadText(key.Get(), kHealthFolderValue, false, warn, settings->folder, sizeof(settings->folder));
-    ReadServices(key.Get(), warn, settings);
-    ReadNumber(key.Get(), kHealthMinAvailableRule, warn, &settings->minAvailableMB);
-    ReadNumber(key.Get(), kHealthCommandTimeoutRule, warn, &settings->commandTimeout);
-    ReadNumber(key.Get(), kHealthCheckIntervalRule, warn, &settings->checkInterval);
-    ReadNumber(key.Get(), kHealthGracePeriodRule, warn, &settings->gracePeriod);
+    ReadText(view, kHealthCommandValue, true, warn, settings->command, sizeof(settings->command));
+    ReadText(view, kRepairCommandValue, true, warn, settings->repairCommand, sizeof(settings->repairCommand));
+    ReadText(view, kHealthFolderValue, false, warn, settings->folder, sizeof(settings->folder));
+    ReadServices(view, warn, settings);
+    ReadNumber(view, kHealthMinAvailableRule, warn, &settings->minAvailableMB);
+    ReadNumber(view, kHealthCommandTimeoutRule, warn, &settings->commandTimeout);
+    ReadNumber(view, kHealthCheckIntervalRule, warn, &settings->checkInterval);
+    ReadNumber(view, kHealthGracePeriodRule, warn, &settings->gracePeriod);
 }
 
 uint64_t ReadLastWithheld()
@@ -121,7 +132,7 @@ uint64_t ReadLastWithheld()
     char reason[kHealthReasonSize];
     if (Unreadable(error, reason, sizeof(reason)) ||
         !JudgeLastWithheld(type, error == ERROR_SUCCESS ? size : 0, reason, sizeof(reason))) {
-        Ignore(true, kHealthLastWithheldValue, reason);
+        Ignore(true, kSourceServiceKey, kHealthLastWithheldValue, reason);
         return 0;
     }
     return fileTime;

@@ -6,8 +6,10 @@
 #include "events/service_event_log.h"
 #include "guards.h"
 #include "health/health_monitor.h"
+#include "service/settings_reload.h"
 #include "service_identity.h"
 #include "watchdog/watchdog_keeper.h"
+#include "watchdog/watchdog_publication.h"
 
 const DWORD kStartWaitHint = 3000;
 const DWORD kSuspendWaitMs = 1500;  // within the two seconds Windows gives a suspend notice
@@ -212,16 +214,22 @@ static void MarkSuspendHandled()
     g_service.suspendHandled = true;
 }
 
-enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower };
+enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower, kWaitSettings, kWaitHealth };
 
-// A failed wait, or a change of the health verdict, counts as elapsed: the next pass follows at once.
+// A failed wait counts as elapsed: the next pass follows at once.
 static WaitEnd WaitForStopOrPower(const ServiceEvents &events, DWORD milliseconds)
 {
-    HANDLE handles[3] = {events.stop, events.power, HealthWakeEvent()};
-    DWORD count = handles[2] != nullptr ? 3 : 2;
+    HANDLE handles[4] = {events.stop, events.power};
+    DWORD count = 2;
+    HANDLE settings = SettingsChangeEvent(), health = HealthWakeEvent();
+    DWORD settingsIndex = settings != nullptr ? count : MAXIMUM_WAIT_OBJECTS;
+    if (settings != nullptr) handles[count++] = settings;
+    if (health != nullptr) handles[count++] = health;
     DWORD result = WaitForMultipleObjects(count, handles, FALSE, milliseconds);
     if (result == WAIT_OBJECT_0) return kWaitStop;
     if (result == WAIT_OBJECT_0 + 1) return kWaitPower;
+    if (result == WAIT_OBJECT_0 + settingsIndex) return kWaitSettings;
+    if (result != WAIT_TIMEOUT && result < WAIT_OBJECT_0 + count) return kWaitHealth;
     return kWaitElapsed;
 }
 
@@ -233,7 +241,9 @@ static bool FollowPowerChange(WatchdogKeeper *keeper, const ServiceEvents &event
     SuspendKeptWatchdog(keeper);
     MarkSuspendHandled();
     for (;;) {
-        if (WaitForStopOrPower(events, INFINITE) == kWaitStop) return false;
+        WaitEnd end = WaitForStopOrPower(events, INFINITE);
+        if (end == kWaitStop) return false;
+        if (end == kWaitSettings) NoteSettingsSignal();  // applied after the resume
         PowerChange change = TakePowerChange();
         if (change == kPowerSuspend) MarkSuspendHandled();
         if (change != kPowerResume) continue;
@@ -242,12 +252,44 @@ static bool FollowPowerChange(WatchdogKeeper *keeper, const ServiceEvents &event
     }
 }
 
+// Changed settings that have settled; a new ShutdownTimeout changes the controls accepted. True
+// when a value the service reads changed.
+static bool ApplyChangedSettings(WatchdogKeeper *keeper)
+{
+    SettingsApplied applied = ApplySettledSettings(keeper, HeartbeatsWithheld());
+    if (applied.shutdownChanged) {
+        AcceptPreshutdown(keeper->settings.shutdownTimeout != 0);
+        ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0);
+    }
+    return applied.changed;
+}
+
+// The pause after a heartbeat. Changed settings are applied once they settle, and end the pause, so
+// that the next heartbeat already follows them; so does a change of the health verdict.
+static WaitEnd WaitOutPause(WatchdogKeeper *keeper, const ServiceEvents &events, DWORD pauseMs)
+{
+    uint64_t end = GetTickCount64() + pauseMs;
+    for (;;) {
+        uint64_t now = GetTickCount64();
+        DWORD left = end > now ? static_cast<DWORD>(end - now) : 0;
+        DWORD due = SettingsDueInMs();
+        WaitEnd result = WaitForStopOrPower(events, due < left ? due : left);
+        if (result == kWaitSettings) {
+            NoteSettingsSignal();
+            continue;
+        }
+        if (result != kWaitElapsed) return result;
+        if (SettingsDueInMs() == 0 && ApplyChangedSettings(keeper)) return kWaitElapsed;
+        if (GetTickCount64() >= end) return kWaitElapsed;
+    }
+}
+
 static void RunHeartbeats(WatchdogKeeper *keeper, const ServiceEvents &events)
 {
     for (;;) {
         uint32_t pause = NextHeartbeatPause(keeper);
         if (!HeartbeatsWithheld()) pause = PauseAfterHeartbeat(pause, SendHeartbeat(keeper));
-        WaitEnd end = WaitForStopOrPower(events, HeartbeatWaitMilliseconds(pause));
+        WaitEnd end = WaitOutPause(keeper, events, HeartbeatWaitMilliseconds(pause));
         if (end == kWaitStop) return;
         if (end == kWaitPower && !FollowPowerChange(keeper, events)) return;
     }
@@ -291,8 +333,9 @@ static void CloseServiceEvents()
 static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
 {
     WatchdogKeeper keeper;
-    if (StartKeepingWatchdog(&keeper, shutdownTimeout)) {
+    if (StartKeepingWatchdog(&keeper, shutdownTimeout, SettingsAtStart())) {
         StartHealthMonitor(keeper.settings);
+        PublishStartSettings();
         RunHeartbeats(&keeper, events);
         StopHealthMonitor();
         if (ShutdownRequested()) {
@@ -310,9 +353,12 @@ void RunWatchdogService()
     if (!ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) return;
     ServiceEvents events;
     if (CreateServiceEvents(&events)) {
+        BeginSettingsReload();
         uint16_t shutdownTimeout = ReadShutdownTimeout();
         AcceptPreshutdown(shutdownTimeout != 0);
         if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) KeepWatchdog(events, shutdownTimeout);
+        EndSettingsReload();
+        RemoveHeartbeatPublication();
     } else {
         ReportStartFailure();
     }

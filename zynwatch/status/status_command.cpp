@@ -3,14 +3,20 @@
 #include <windows.h>
 
 #include <stdio.h>
+#include <string.h>
 
 #include "configuration/service_configuration.h"
+#include "configuration/setting_sources.h"
 #include "guards.h"
 #include "health/health_publication.h"
+#include "last_error_text.h"
 #include "service_identity.h"
+#include "status/nagios_report.h"
+#include "status/prometheus_report.h"
 #include "status/status_json.h"
 #include "status/status_report.h"
 #include "watchdog/watchdog.h"
+#include "watchdog/watchdog_publication.h"
 
 const DWORD kServiceQueryAccess = SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG;
 const DWORD kLargestServiceConfig = 8192;  // the documented upper bound of QUERY_SERVICE_CONFIG
@@ -56,15 +62,52 @@ static ServiceFacts GatherServiceFacts()
     return facts;
 }
 
-static ConfigurationFacts GatherConfigurationFacts()
+// Two copies of every setting, the one in use and the registry's now: too large for the stack.
+static SettingsSnapshot g_inUse, g_configured;
+
+// Where each value in use came from and, while the service runs, whether the registry holds another.
+static void GatherSettingsFacts(SettingsView view, SettingsFacts *facts)
+{
+    facts->applied = view == kSettingsApplied;
+    ReadSettingsSnapshot(view, &g_inUse);
+    if (facts->applied) ReadSettingsSnapshot(kSettingsConfigured, &g_configured);
+    for (size_t index = 0; index < kSettingCount; ++index) {
+        facts->sources[index] = g_inUse.values[index].source;
+        facts->notApplied[index] = facts->applied && !SameSettingValue(g_inUse.values[index], g_configured.values[index]);
+    }
+}
+
+// The values the running service published as applied; without them, as it would read the registry.
+static ConfigurationFacts GatherConfigurationFacts(SettingsView view)
 {
     ConfigurationFacts facts = {};
-    facts.settings = PeekWatchdogSettings();
+    facts.settings = PeekWatchdogSettings(view);
     DWORD interval = 0;
-    facts.heartbeatRead = ReadHeartbeatInterval(&interval);
+    facts.heartbeatRead = ReadHeartbeatInterval(&interval, view);
     facts.heartbeatInterval = interval;
-    facts.shutdownTimeout = ReadShutdownTimeout();
+    facts.shutdownTimeout = ReadShutdownTimeout(view);
+    GatherSettingsFacts(view, &facts.sources);
     return facts;
+}
+
+static HeartbeatFacts GatherHeartbeatFacts(bool serviceRuns)
+{
+    HeartbeatFacts facts = {};
+    facts.published = serviceRuns && ReadHeartbeatPublication(&facts.failures, &facts.failuresInARow);
+    facts.expiryFound = ReadWatchdogExpiryFound();
+    if (facts.expiryFound != 0) facts.expiryFoundAt = LocalCivilTime(facts.expiryFound);
+    return facts;
+}
+
+static void GatherStatusFacts(StatusFacts *facts)
+{
+    facts->service = GatherServiceFacts();
+    bool serviceRuns = StatusServiceRuns(facts->service);
+    SettingsView view = serviceRuns && AppliedSettingsPublished() ? kSettingsApplied : kSettingsConfigured;
+    facts->configuration = GatherConfigurationFacts(view);
+    facts->heartbeats = GatherHeartbeatFacts(serviceRuns);
+    facts->bmc.read = ReadWatchdogTimer(&facts->bmc.reading, &facts->bmc.outcome);
+    GatherHealthFacts(serviceRuns, &facts->health, view);
 }
 
 static int PrintLines(const StatusFacts &facts)
@@ -83,14 +126,77 @@ static int PrintJson(const StatusFacts &facts)
     return DecideStatusExitCode(facts);
 }
 
+static int PrintNagios(const StatusFacts &facts)
+{
+    char line[2 * kStatusLineSize + kStatusMaxReasons * kStatusReasonSize];
+    NagiosState state = BuildNagiosLine(facts, line, sizeof(line));
+    printf("%s\n", line);
+    return state;
+}
+
+static bool WriteWholeFile(const char *path, const char *text, size_t size)
+{
+    UniqueFileHandle file(CreateFileA(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.Valid()) return false;
+    DWORD written = 0;
+    return WriteFile(file.Get(), text, static_cast<DWORD>(size), &written, nullptr) && written == size &&
+           FlushFileBuffers(file.Get());
+}
+
+// The folder of path, or "." when it names none; false when it does not fit.
+static bool FolderOf(const char *path, char *folder, size_t size)
+{
+    char full[MAX_PATH];
+    char *name = nullptr;
+    DWORD length = GetFullPathNameA(path, sizeof(full), full, &name);
+    if (length == 0 || length >= sizeof(full) || name == nullptr) return false;
+    *name = '\0';
+    return snprintf(folder, size, "%s", full) < static_cast<int>(size);
+}
+
+// Written beside the target under a name the collector passes over (it reads *.prom only), then
+// put in its place in one step. The error of the step that failed, 0 on success.
+static DWORD WriteMetricsFile(const char *path, const char *text)
+{
+    char folder[MAX_PATH], temporary[MAX_PATH];
+    if (!FolderOf(path, folder, sizeof(folder))) return ERROR_BAD_PATHNAME;
+    if (GetTempFileNameA(folder, "zyn", 0, temporary) == 0) return GetLastError();
+    if (!WriteWholeFile(temporary, text, strlen(text)) ||
+        !MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        DWORD error = GetLastError();
+        DeleteFileA(temporary);
+        return error;
+    }
+    return ERROR_SUCCESS;
+}
+
+// False, with the reason on standard error, when the file could not be written.
+static bool WriteMetrics(const StatusFacts &facts, const char *path)
+{
+    static char text[kPrometheusTextSize];
+    DWORD error = BuildPrometheusText(facts, text, sizeof(text)) ? WriteMetricsFile(path, text) : ERROR_INSUFFICIENT_BUFFER;
+    if (error == ERROR_SUCCESS) return true;
+    SetLastError(error);
+    char reason[256];
+    GetLastErrorText(reason, sizeof(reason));
+    fprintf(stderr, "The metrics file %s was not written - %s\n", path, reason[0] != '\0' ? reason : "error");
+    return false;
+}
+
+int RunStatusCommand(const StatusOutput &output)
+{
+    static StatusFacts facts;
+    facts = {};
+    GatherStatusFacts(&facts);
+    int exitCode = output.nagios ? PrintNagios(facts) : output.json ? PrintJson(facts) : PrintLines(facts);
+    fflush(stdout);
+    if (output.prometheusFile != nullptr && !WriteMetrics(facts, output.prometheusFile)) {
+        exitCode = output.nagios ? kNagiosUnknown : kStatusMetricsNotWritten;
+    }
+    return exitCode;
+}
+
 int PrintServiceStatus(bool json)
 {
-    StatusFacts facts = {};
-    facts.service = GatherServiceFacts();
-    facts.configuration = GatherConfigurationFacts();
-    facts.bmc.read = ReadWatchdogTimer(&facts.bmc.reading, &facts.bmc.outcome);
-    GatherHealthFacts(facts.service.error == 0 && facts.service.state == kServiceStateRunning, &facts.health);
-    int exitCode = json ? PrintJson(facts) : PrintLines(facts);
-    fflush(stdout);
-    return exitCode;
+    return RunStatusCommand({json, false, nullptr});
 }

@@ -141,7 +141,7 @@ static void KeyKnownCountdown(JsonWriter *json, const char *name, bool known, ui
     PutFormat(json, "%u.%u", counts / 10u, counts % 10u);
 }
 
-// Local time as ISO 8601 without a zone, "2026-12-08T16:26:03", or null.
+// Local time as ISO 8601 with its offset from UTC, "2026-12-08T16:26:03+01:00", or null.
 static void KeyKnownTime(JsonWriter *json, const char *name, bool known, const CivilTime &time)
 {
     if (!known) {
@@ -149,8 +149,10 @@ static void KeyKnownTime(JsonWriter *json, const char *name, bool known, const C
         return;
     }
     Key(json, name);
-    PutFormat(json, "\"%04u-%02u-%02uT%02u:%02u:%02u\"", time.year, time.month, time.day, time.hour, time.minute,
+    PutFormat(json, "\"%04u-%02u-%02uT%02u:%02u:%02u", time.year, time.month, time.day, time.hour, time.minute,
               time.second);
+    unsigned offset = static_cast<unsigned>(time.utcOffsetMinutes < 0 ? -time.utcOffsetMinutes : time.utcOffsetMinutes);
+    PutFormat(json, "%c%02u:%02u\"", time.utcOffsetMinutes < 0 ? '-' : '+', offset / 60u, offset % 60u);
 }
 
 static void OpenObject(JsonWriter *json, const char *name)
@@ -196,6 +198,34 @@ static void PutConfiguration(JsonWriter *json, const ConfigurationFacts &configu
     KeyKnownNumber(json, "heartbeatInterval", configuration.heartbeatRead, configuration.heartbeatInterval);
     KeyNumber(json, "heartbeatIntervalInUse", StatusIntervalInUse(configuration));
     KeyKnownNumber(json, "shutdownTimeout", configuration.shutdownTimeout != 0, configuration.shutdownTimeout);
+    Put(json, '}');
+}
+
+// Each value of the catalogue with where the service found it and whether the registry holds it
+// otherwise now; notApplied is null unless inUse.
+static void PutSettings(JsonWriter *json, const SettingsFacts &settings)
+{
+    OpenObject(json, "settings");
+    KeyBool(json, "inUse", settings.applied);
+    OpenArray(json, "values");
+    for (size_t index = 0; index < kSettingCount; ++index) {
+        Separate(json);
+        Put(json, '{');
+        KeyText(json, "name", kSettingCatalogue[index].name);
+        KeyText(json, "source", SettingSourceName(settings.sources[index]));
+        KeyKnownBool(json, "notApplied", settings.applied, settings.notApplied[index]);
+        Put(json, '}');
+    }
+    Put(json, ']');
+    Put(json, '}');
+}
+
+static void PutHeartbeats(JsonWriter *json, const HeartbeatFacts &heartbeats)
+{
+    OpenObject(json, "heartbeats");
+    KeyKnownNumber(json, "failures", heartbeats.published, heartbeats.failures);
+    KeyKnownNumber(json, "failuresInARow", heartbeats.published, heartbeats.failuresInARow);
+    KeyKnownTime(json, "lastExpiryFound", heartbeats.expiryFound != 0, heartbeats.expiryFoundAt);
     Put(json, '}');
 }
 
@@ -327,6 +357,8 @@ bool BuildStatusJson(const StatusFacts &facts, char *text, size_t size)
     KeyNumber(&json, "formatVersion", kStatusJsonFormatVersion);
     PutService(&json, facts.service);
     PutConfiguration(&json, facts.configuration);
+    PutSettings(&json, facts.configuration.sources);
+    PutHeartbeats(&json, facts.heartbeats);
     PutHealth(&json, facts.health);
     PutBmc(&json, facts.bmc);
     PutVerdict(&json, facts);

@@ -7,10 +7,11 @@
 #include "status/status_report.h"
 
 // Field names are lower camel case and stable; a new field never changes an old one's meaning.
-const unsigned kStatusJsonFormatVersion = 1;
+// 2: times carry their offset from UTC.
+const unsigned kStatusJsonFormatVersion = 2;
 
 // Room for every field, with each check's name escaped byte by byte (at most six bytes each).
-const size_t kStatusJsonSize = 4096 + kHealthMaxChecks * (6 * kHealthLabelSize + 512);
+const size_t kStatusJsonSize = 4096 + kSettingCount * 96 + kHealthMaxChecks * (6 * kHealthLabelSize + 512);
 
 // Writes the object, with the exit code the text form ends with, into text without a line end;
 // false when it does not fit.

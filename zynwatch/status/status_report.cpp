@@ -36,6 +36,16 @@ static bool TimerGuardsTheOs(const WatchdogReading &reading)
     return ReadingRunning(reading) && ReadingTimerUse(reading) == kTimerUseSmsOs && ReadingTimeoutAction(reading) != 0;
 }
 
+bool StatusServiceRuns(const ServiceFacts &service)
+{
+    return ServiceRuns(service);
+}
+
+bool StatusTimerGuards(const BmcFacts &bmc)
+{
+    return bmc.read && TimerGuardsTheOs(bmc.reading);
+}
+
 uint32_t StatusIntervalInUse(const ConfigurationFacts &configuration)
 {
     return HeartbeatIntervalInUse(configuration.heartbeatInterval, configuration.heartbeatRead,
@@ -252,6 +262,7 @@ void BuildStatusReport(const StatusFacts &facts, StatusReport *report)
     report->lineCount = 0;
     AddServiceLines(facts.service, report);
     AddConfigurationLines(facts.configuration, report);
+    AddSettingsLines(facts.configuration.sources, report);
     AddHealthLines(facts.health, report);
     if (facts.bmc.read) {
         AddReadingLines(facts.bmc.reading, report);

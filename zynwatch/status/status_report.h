@@ -7,6 +7,7 @@
 #include "configuration/service_configuration_rules.h"
 #include "health/health_records.h"
 #include "status/report_lines.h"
+#include "status/settings_lines.h"
 #include "watchdog/watchdog_messages.h"
 
 // The SCM's numbers as QueryServiceStatusEx and OpenServiceA give them.
@@ -24,12 +25,23 @@ struct ServiceFacts {
     uint32_t startType;
 };
 
-// The configuration as the service would use it, read without repairing anything.
+// The configuration the running service uses, as it published it; otherwise as it would use the
+// registry's now. Read without repairing anything.
 struct ConfigurationFacts {
     WatchdogSettings settings;
     uint32_t heartbeatInterval;  // "HeartbeatInterval" as configured
     bool heartbeatRead;          // false when it could not be read
     uint16_t shutdownTimeout;    // seconds, 0 when the shutdown phase is off
+    SettingsFacts sources;
+};
+
+// What the running service published of its heartbeats, and when it last found the watchdog expired.
+struct HeartbeatFacts {
+    bool published;
+    uint32_t failures;        // since the service started
+    uint32_t failuresInARow;  // now
+    uint64_t expiryFound;     // FILETIME (UTC); 0: never
+    CivilTime expiryFoundAt;  // the same in local time
 };
 
 // Get Watchdog Timer: read is ReadWatchdogTimer's result, reading valid only when it is true.
@@ -44,6 +56,7 @@ struct StatusFacts {
     ConfigurationFacts configuration;
     BmcFacts bmc;
     HealthFacts health;
+    HeartbeatFacts heartbeats;
 };
 
 // Seconds beyond the interval in use that a countdown may have run down before the heartbeats
@@ -60,6 +73,12 @@ StatusExitCode DecideStatusExitCode(const StatusFacts &facts);
 
 // The heartbeat interval the service uses with this configuration.
 uint32_t StatusIntervalInUse(const ConfigurationFacts &configuration);
+
+// True when the service is installed and running.
+bool StatusServiceRuns(const ServiceFacts &service);
+
+// True when the BMC's timer runs for the OS and takes an action when it expires.
+bool StatusTimerGuards(const BmcFacts &bmc);
 
 // "running", "stop pending" ...; null for a number the SCM does not define.
 const char *ServiceStateName(uint32_t state);

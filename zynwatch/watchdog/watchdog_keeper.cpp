@@ -5,14 +5,24 @@
 #include "configuration/service_configuration.h"
 #include "watchdog/watchdog.h"
 #include "watchdog/watchdog_events.h"
+#include "watchdog/watchdog_publication.h"
 #include "watchdog_stop_retry.h"
 
-// A watchdog that expired since its last Set left the SMS/OS flag; the arm clears it.
+static uint64_t FileTimeNow()
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+}
+
+// A watchdog that expired since its last Set left the SMS/OS flag; the arm clears it, so the moment
+// it was found is kept for the monitoring formats.
 static void ReportPreviousExpiry()
 {
     WatchdogReading reading;
     if (ReadWatchdogTimer(&reading) && (reading.expirationFlags & kSmsOsExpirationFlag)) {
         ReportLastRestartByWatchdog(reading);
+        WriteWatchdogExpiryFound(FileTimeNow());
     }
 }
 
@@ -27,10 +37,11 @@ static void VerifyArming(const WatchdogSettings &settings)
     for (size_t i = 0; i < count; ++i) ReportWatchdogSettingDiffers(differences[i]);
 }
 
-bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout)
+bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout, SettingsSnapshot *repairs)
 {
     *keeper = {};
-    WatchdogSettings configured = LoadWatchdogSettings();
+    PublishHeartbeatFailures(0, 0);
+    WatchdogSettings configured = LoadWatchdogSettings(repairs);
     if (PreTimeoutLacksRoom(configured)) ReportPreTimeoutLeftOut(configured);
     keeper->settings = ArmedSettings(configured);
     keeper->settings.shutdownTimeout = shutdownTimeout;
@@ -67,12 +78,46 @@ static bool Heartbeat(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
     return Rearm(keeper, outcome);
 }
 
+static bool SameArmedSettings(const WatchdogSettings &a, const WatchdogSettings &b)
+{
+    return a.timeoutAction == b.timeoutAction && a.preTimeoutAction == b.preTimeoutAction &&
+           a.timeoutValue == b.timeoutValue && a.preTimeoutInterval == b.preTimeoutInterval;
+}
+
+bool ApplyWatchdogSettings(WatchdogKeeper *keeper, SettingsSnapshot *repairs, bool armNow)
+{
+    WatchdogSettings configured = LoadWatchdogSettings(repairs);
+    WatchdogSettings armed = ArmedSettings(configured);
+    armed.shutdownTimeout = keeper->settings.shutdownTimeout;
+    if (SameArmedSettings(armed, keeper->settings)) return false;
+    if (PreTimeoutLacksRoom(configured)) ReportPreTimeoutLeftOut(configured);
+    keeper->settings = armed;
+    keeper->interval = {};  // the deadline changed: a replaced interval is worth its warning again
+    if (!armNow) {
+        keeper->rearmPending = true;
+        return true;
+    }
+    WatchdogOutcome outcome = {};
+    if (Rearm(keeper, &outcome)) VerifyArming(keeper->settings);
+    return true;
+}
+
+// The counts change only with a failure or a recovery, so a heartbeat that succeeds writes nothing.
+static void PublishFailures(WatchdogKeeper *keeper, bool succeeded, HealthChange change)
+{
+    if (!succeeded) ++keeper->failedHeartbeats;
+    if (!succeeded || change == kHealthRecovered) {
+        PublishHeartbeatFailures(keeper->failedHeartbeats, keeper->health.failures);
+    }
+}
+
 bool SendHeartbeat(WatchdogKeeper *keeper)
 {
     WatchdogOutcome outcome = {};
     bool succeeded = Heartbeat(keeper, &outcome);
     uint32_t failures = 0;
     HealthChange change = NoteHeartbeat(&keeper->health, succeeded, &failures);
+    PublishFailures(keeper, succeeded, change);
     UnwrittenHealth unwritten = {};
     if (!HealthEntryDue(&keeper->healthLog, change, GetTickCount64(), &unwritten)) return succeeded;
     if (change == kHealthFirstFailure) ReportHeartbeatFailed(outcome, unwritten);

@@ -6,6 +6,7 @@
 #include <stdint.h>
 
 #include "configuration/service_configuration_rules.h"
+#include "configuration/setting_catalogue.h"
 #include "watchdog/heartbeat_rules.h"
 
 struct WatchdogKeeper {
@@ -14,12 +15,19 @@ struct WatchdogKeeper {
     HeartbeatHealth health;
     HealthLog healthLog;
     bool rearmPending;  // the BMC lost its settings, or Windows resumed, and a re-arm has not succeeded yet
+    uint32_t failedHeartbeats;  // since the start, published for -status
 };
 
-// Loads the settings, reports a watchdog expiry found in the BMC and a pre-timeout interrupt left
-// out, arms, checks what the BMC stored and starts the countdown. False when the arm or the first
-// reset failed.
-bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout);
+// Loads the settings (noting the repairs it writes in repairs, when given), reports a watchdog
+// expiry found in the BMC and a pre-timeout interrupt left out, arms, checks what the BMC stored
+// and starts the countdown. False when the arm or the first reset failed.
+bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout, SettingsSnapshot *repairs = nullptr);
+
+// The timeout values changed while the service runs: loads them as at start (noting its repairs in
+// repairs) and, when the settings to arm differ from those armed, arms the watchdog with them and
+// starts its countdown afresh, at once or, without armNow, with the next heartbeat; a re-arm that
+// fails is tried again with each heartbeat. True when the armed settings changed.
+bool ApplyWatchdogSettings(WatchdogKeeper *keeper, SettingsSnapshot *repairs, bool armNow);
 
 // Reads the interval and gives the pause before the next heartbeat, in seconds.
 uint32_t NextHeartbeatPause(WatchdogKeeper *keeper);

@@ -133,6 +133,20 @@ $AUTO_REBOOT_PROMPT$RESTART_NOTICE
 [exit 1]" "$(terminal_text restart)" "interactive, update asks for a restart, n"
 INSTALLED=${INSTALLED/library32=absent/library32=packaged}
 expect_machine "$INSTALLED" "update asks for a restart"
+# A running service is started again at once, not left for the restart: the driver that setup's
+# check has just reached, the old one here, answers it until then.
+w64 sc start ZynAsrService >/dev/null
+service_state_is() { # state
+    local i
+    for ((i = 0; i < 100; i++)); do [[ "$(zyntest service-status ZynAsrService)" =~ ^state=$1\  ]] && return 0; sleep 0.1; done
+    wait_failed "ZynAsrService did not reach state $1: $(zyntest service-status ZynAsrService)"
+}
+service_state_is 4
+run_setup -n
+expect_eq 1 "$CODE" "-n over a running service, update asks for a restart"
+service_state_is 4
+expect_match ' running=1 ' "$(zyntest bmc-watchdog | head -n 1)" "the watchdog runs until the restart"
+w64 net stop ZynAsrService >/dev/null
 newdev_restored
 
 # The uninstallation reads no INF, so a damaged package still takes everything off: 1.

@@ -159,6 +159,56 @@ start_service() {
 }
 expect_watchdog_disarmed() { expect_match ' running=0 ' "$(zyntest bmc-watchdog | head -n 1)" "$1: the watchdog was disarmed"; }
 
+# The command and data bytes of each request the BMC logged from sequence $1 on ("24 04 03 00 10 B8 0B").
+bmc_commands_from() {
+    zyntest bmc-log "$1" | sed -n 's/.*packet=\([^r]*\) response=.*/\1/p' |
+        awk '{ s = $10; for (i = 14; i <= NF; i++) s = s " " $i; print s }'
+}
+# A screen with the dots of a stop or a start that took seconds left out.
+without_dots() { sed -E "s/^((Stopping|Starting) $DISPLAY_NAME\.)\.*\$/\1/"; }
+
+# An update over a service that runs on automatic start, as a deployment runs it: the service is
+# stopped only for the copy of its program, then runs again on automatic start. Its stop disarms
+# the watchdog, its start arms it anew; no heartbeat comes between the two.
+step update-while-running
+zyntest service-start-type ZynAsrService auto || fail "the start type was not set"
+start_service "update while running"
+first=$(zyntest bmc-log | wc -l)
+run_setup -q
+expect_eq "$BANNER
+Found existing device...
+Ready to overwrite...
+Update driver successfully!
+Detect BMC device ...Available!
+Update VX7API library successfully!
+Update 32bit library C:\\windows\\SysWOW64\\zynvx7w.dll successfully!
+Stopping $DISPLAY_NAME.
+$DISPLAY_NAME stopped.
+$SERVICE_EXISTS
+Starting $DISPLAY_NAME.
+$DISPLAY_NAME started." "$(without_dots <<<"$OUT")" "-q over a running service"
+expect_eq 0 "$CODE" "-q over a running service"
+expect_match '^state=4 ' "$(zyntest service-status ZynAsrService)" "the service runs again"
+expect_match ' start=2 ' "$(zyntest service-config ZynAsrService)" "the administrator's automatic start is kept"
+expect_files_installed "-q over a running service"
+expect_match ' running=1 ' "$(zyntest bmc-watchdog | head -n 1)" "the watchdog runs again"
+expect_match $'(^|\n)24 04 00 00 10 B8 0B(\n25)*\n24 04 03 00 10 B8 0B\n' "$(bmc_commands_from "$first" | grep -v '^01')" \
+    "the stop, then the new arm, with no heartbeat between"
+run_setup -n
+expect_eq "" "$OUT" "-n over a running service prints nothing"
+expect_match '^state=4 ' "$(zyntest service-status ZynAsrService)" "-n: the service runs again"
+w64 sc stop ZynAsrService >/dev/null
+wait_for_stopped() {
+    local i
+    for ((i = 0; i < 100; i++)); do [[ "$(zyntest service-status ZynAsrService)" =~ ^state=1\  ]] && return 0; sleep 0.1; done
+    wait_failed "the service did not stop: $(zyntest service-status ZynAsrService)"
+}
+wait_for_stopped
+run_setup -q
+expect_no_match 'Starting' "$OUT" "a stopped service is left stopped"
+expect_match '^state=1 ' "$(zyntest service-status ZynAsrService)" "a stopped service stays stopped"
+zyntest service-start-type ZynAsrService demand || fail "the start type was not set back"
+
 # An update whose BMC check gets no answer takes the driver off again: the running service is stopped
 # first, while it can still disarm the watchdog; it stays registered.
 step update-without-answer

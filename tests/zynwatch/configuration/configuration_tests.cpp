@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "configuration/service_configuration.h"
+#include "configuration/setting_sources.h"
 #include "health/health_settings.h"
 #include "import_hook.h"
 #include "registry_recorder.h"
@@ -34,8 +35,24 @@ protected:
     void TearDown() override
     {
         if (key_ != nullptr) RegCloseKey(key_);
+        if (policy_ != nullptr) RegCloseKey(policy_);
+        RemoveAppliedSettings();
         RegDeleteKeyA(HKEY_LOCAL_MACHINE, kServiceKeyPath);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPolicyKeyPath);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies\\Zynvarra");
     }
+
+    // The key Group Policy writes, as a policy with the service's template makes it.
+    void SetPolicyRaw(const char *name, DWORD type, const void *data, DWORD size)
+    {
+        if (policy_ == nullptr) {
+            ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0, nullptr, 0, KEY_ALL_ACCESS,
+                                                     nullptr, &policy_, nullptr));
+        }
+        ASSERT_EQ(ERROR_SUCCESS, RegSetValueExA(policy_, name, 0, type, static_cast<const BYTE *>(data), size));
+    }
+
+    void SetPolicyDword(const char *name, DWORD value) { SetPolicyRaw(name, REG_DWORD, &value, sizeof(value)); }
 
     void SetRaw(const char *name, DWORD type, const void *data, DWORD size)
     {
@@ -55,10 +72,11 @@ protected:
         return text;
     }
 
-    // The calls of one value loaded as it stands: its own open, query and close.
+    // The calls of one value loaded as it stands: the Group Policy key's open, which finds no key, then
+    // the service key's own open, query and close.
     static Lines Read(const char *name)
     {
-        return {"open 0x20019", std::string("query ") + name + " size=4", "close"};
+        return {"open 0x20019", "open 0x20019", std::string("query ") + name + " size=4", "close"};
     }
 
     // The calls of a repair: its own open for writing, the set and the close.
@@ -84,6 +102,7 @@ protected:
     }
 
     HKEY key_ = nullptr;
+    HKEY policy_ = nullptr;
 };
 
 TEST_F(Configuration, InstallWritesDescriptionAndFiveNumbersEachOnItsOwn)
@@ -415,6 +434,88 @@ TEST_F(Configuration, HealthValuesOfTheWrongTypeLengthOrRangeAreIgnoredWithOneWa
     EXPECT_EQ(withheld, ReadLastWithheld());
 }
 
+// Group Policy's key over the service key, value by value: a policy value wins, one the policy lacks
+// comes from the service key, a withdrawn one falls back to it. A policy value out of range is used as
+// the service key's would be, but the service writes neither key for it: the entry names it.
+TEST_F(Configuration, APolicyValueWinsValueByValueAndIsNeverWrittenBack)
+{
+    WriteServiceConfiguration(3, 0);
+    SetDword("HealthCheckInterval", 15);
+    SetPolicyDword("TimeoutValue", 600);
+    SetPolicyDword("PreTimeoutAction", 7);
+    SetPolicyDword("HeartbeatInterval", 30);
+    SetPolicyDword("HealthGracePeriod", 5);
+    SetPolicyRaw("HealthCommand", REG_EXPAND_SZ, "cmd /c exit 0", 14);
+    static HealthSettings settings;
+    g_reported.clear();
+    Lines sets;
+    {
+        ImportHook hook("advapi32.dll", "ReportEventA", reinterpret_cast<void *>(RecordReportedEvent));
+        ASSERT_TRUE(hook.Installed());
+        RegistryRecorder recorder;
+        ExpectSettings(LoadWatchdogSettings(), 3, 0, 600, 0);
+        ReadHealthSettings(&settings, true);
+        sets = recorder.Sets();
+    }
+    EXPECT_EQ(Lines{}, sets) << "the policy's value is not the service's to mend";
+    EXPECT_EQ((Lines{"65: PreTimeoutAction 7 is outside 0 to 3; 0 is used",
+                     "65: HealthGracePeriod 5 is outside 30 to 86400; the default is used"}),
+              g_reported);
+    DWORD seconds = 0;
+    EXPECT_TRUE(ReadHeartbeatInterval(&seconds));
+    EXPECT_EQ(30u, seconds);
+    EXPECT_STREQ("cmd /c exit 0", settings.command);
+    EXPECT_EQ(15u, settings.checkInterval) << "not in the policy: the service key's";
+    EXPECT_EQ(300u, settings.gracePeriod);
+    static SettingsSnapshot snapshot;
+    ReadSettingsSnapshot(kSettingsConfigured, &snapshot);
+    EXPECT_EQ(kSourcePolicy, snapshot.values[FindSetting("TimeoutValue")].source);
+    EXPECT_EQ(kSourceServiceKey, snapshot.values[FindSetting("TimeoutAction")].source);
+    EXPECT_EQ(kSourceServiceKey, snapshot.values[FindSetting("HealthCheckInterval")].source);
+    EXPECT_EQ(kSourceNone, snapshot.values[FindSetting("ShutdownTimeout")].source);
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteValueA(policy_, "TimeoutValue"));
+    ExpectSettings(PeekWatchdogSettings(), 3, 0, 300, 0);
+}
+
+// The running service publishes a copy of what it applied, which -status reads through the same
+// rules: the same values from the same keys, a value too long judged too long again, and the copy
+// stays as it was while the registry changes, until the service publishes anew.
+TEST_F(Configuration, TheAppliedCopyReadsAsTheValuesItWasTakenFrom)
+{
+    WriteServiceConfiguration(1, 2);
+    SetPolicyDword("TimeoutValue", 900);
+    std::string services(5000, 'S');  // one name far too long, beyond the copy's room
+    services += std::string(2, '\0');
+    SetRaw("HealthServices", REG_MULTI_SZ, services.data(), static_cast<DWORD>(services.size()));
+    static SettingsSnapshot taken, copied;
+    ReadSettingsSnapshot(kSettingsConfigured, &taken);
+    EXPECT_FALSE(AppliedSettingsPublished());
+    ASSERT_TRUE(PublishAppliedSettings(taken));
+    EXPECT_TRUE(AppliedSettingsPublished());
+    SetPolicyDword("TimeoutValue", 60);
+    SetDword("TimeoutAction", 3);
+    ExpectSettings(PeekWatchdogSettings(kSettingsApplied), 1, 2, 900, 120);
+    ReadSettingsSnapshot(kSettingsApplied, &copied);
+    for (size_t index = 0; index < kSettingCount; ++index) {
+        EXPECT_TRUE(SameSettingValue(taken.values[index], copied.values[index]) ||
+                    (taken.values[index].size > kSettingDataSize &&
+                     copied.values[index].size == kSettingDataSize)) << kSettingCatalogue[index].name;
+    }
+    static HealthSettings settings;
+    g_reported.clear();
+    {
+        ImportHook hook("advapi32.dll", "ReportEventA", reinterpret_cast<void *>(RecordReportedEvent));
+        ASSERT_TRUE(hook.Installed());
+        ReadHealthSettings(&settings, true, kSettingsApplied);
+    }
+    EXPECT_EQ(Lines{"32: HealthServices it is longer than 4113 characters"}, g_reported);
+    ReadSettingsSnapshot(kSettingsConfigured, &taken);
+    ASSERT_TRUE(PublishAppliedSettings(taken));
+    ExpectSettings(PeekWatchdogSettings(kSettingsApplied), 3, 2, 60, 120);
+    RemoveAppliedSettings();
+    EXPECT_FALSE(AppliedSettingsPublished());
+}
+
 class ConfigurationWithoutKey : public Configuration {
 protected:
     void SetUp() override
@@ -441,7 +542,9 @@ TEST_F(ConfigurationWithoutKey, NothingIsCreatedAndTheRepairValuesAreUsed)
     RegistryRecorder recorder;
     ExpectSettings(LoadWatchdogSettings(), 3, 0, 3000, 0);
     Lines attempts;
-    for (int value = 0; value < 4; ++value) attempts.insert(attempts.end(), {"open 0x20019", "open 0x2001F"});
+    for (int value = 0; value < 4; ++value) {
+        attempts.insert(attempts.end(), {"open 0x20019", "open 0x20019", "open 0x2001F"});  // policy, service, repair
+    }
     EXPECT_EQ(attempts, recorder.Calls()) << "each value is tried and its repair attempted on its own";
     DWORD seconds = 77;
     EXPECT_FALSE(ReadHeartbeatInterval(&seconds));

@@ -7,8 +7,10 @@
 #include <vector>
 
 #include "health/health_records.h"
+#include "configuration/setting_catalogue.h"
 #include "health/health_rules.h"
 #include "status/status_report.h"
+#include "watchdog/heartbeat_rules.h"
 
 const uint64_t kSecond = 10000000;                // FILETIME units
 const uint64_t kStart = 133000000000000000ull;  // a FILETIME in 2022
@@ -323,7 +325,7 @@ static HealthCheckFacts Check(const char *label, uint8_t state, bool everPassed,
     check.record.state = state;
     check.record.everPassed = everPassed;
     check.record.cause = cause;
-    check.since = {2026, 12, 8, 16, minute, 3};
+    check.since = {2026, 12, 8, 16, minute, 3, 0};
     return check;
 }
 
@@ -358,7 +360,7 @@ TEST(HealthReport, StatusShowsEachCheckAsTheServiceSawItAndExitsWith3WhileWithhe
 
     health.withheld = true;
     health.actedCheck = 0;
-    health.withheldSince = {2026, 12, 8, 16, 31, 3};
+    health.withheldSince = {2026, 12, 8, 16, 31, 3, 0};
     std::string lines = Lines(facts, &exitCode);
     EXPECT_EQ("Heartbeats: withheld since 2026-12-08 16:31:03 - HealthCommand has failed since 2026-12-08 16:26:03 "
               "(exit code 1); the BMC acts when its countdown runs out\n",
@@ -370,4 +372,69 @@ TEST(HealthReport, StatusShowsEachCheckAsTheServiceSawItAndExitsWith3WhileWithhe
     EXPECT_NE(std::string::npos, lines.find("HealthCommand: not checked - the service is not running\n")) << lines;
     EXPECT_EQ(std::string::npos, lines.find("Heartbeats")) << "a publication left behind is not believed";
     EXPECT_EQ(kStatusBmcUnreadable, exitCode);
+}
+
+// The catalogue the Group Policy template is held to names each value the service judges, with the
+// type and range it judges it by; a change to a rule without the catalogue, or back, fails here.
+TEST(SettingCatalogue, HoldsEveryRuleTheServiceJudgesByWithItsRange)
+{
+    auto number = [](const char *name, uint32_t lowest, uint32_t highest) {
+        size_t index = FindSetting(name);
+        ASSERT_LT(index, kSettingCount) << name;
+        const SettingEntry &entry = kSettingCatalogue[index];
+        EXPECT_EQ(kSettingNumber, entry.kind) << name;
+        EXPECT_EQ(lowest, entry.lowest) << name;
+        EXPECT_EQ(highest, entry.highest) << name;
+    };
+    for (const HealthNumberRule *rule : {&kHealthCommandTimeoutRule, &kHealthCheckIntervalRule, &kHealthGracePeriodRule,
+                                         &kHealthMinAvailableRule}) {
+        number(rule->name, rule->lowest, rule->highest);
+    }
+    for (const ConfigurationValueRule &rule : kLoadedValueRules) number(rule.name, rule.lowest, rule.highest);
+    number(kShutdownTimeoutValue, kShutdownTimeoutLowest, kShutdownTimeoutHighest);
+    number(kHeartbeatIntervalValue, kFallbackHeartbeatSeconds, kShutdownTimeoutHighest);
+    // A text fits its buffer with the zero the query adds and the one the data may carry.
+    struct Text {
+        const char *name;
+        SettingKind kind;
+        size_t characters, count;
+    } texts[] = {{kHealthCommandValue, kSettingCommand, kHealthCommandSize - 2, 0},
+                 {kRepairCommandValue, kSettingCommand, kHealthCommandSize - 2, 0},
+                 {kHealthFolderValue, kSettingText, kHealthFolderSize - 2, 0},
+                 {kHealthServicesValue, kSettingNameList, kHealthServiceNameSize - 1, kHealthMaxServices}};
+    for (const Text &text : texts) {
+        size_t index = FindSetting(text.name);
+        ASSERT_LT(index, kSettingCount) << text.name;
+        EXPECT_EQ(text.kind, kSettingCatalogue[index].kind) << text.name;
+        EXPECT_EQ(text.characters, kSettingCatalogue[index].highest) << text.name;
+        EXPECT_EQ(text.count, kSettingCatalogue[index].count) << text.name;
+    }
+    EXPECT_EQ(FindSetting("PreTimeoutAction"), FindSetting("pretimeoutaction")) << "registry names ignore letter case";
+    EXPECT_EQ(kSettingCount, FindSetting(kHealthLastWithheldValue)) << "written by the service, not a setting";
+}
+
+// What the entry of an applied change names, and what the service does for it.
+TEST(SettingCatalogue, ChangesAreNamedWithTheirSourceAndGroup)
+{
+    static SettingsSnapshot before, after;
+    memset(&before, 0, sizeof(before));
+    NoteRepairedSetting(&before, "ShutdownTimeout", 600);
+    after = before;
+    char text[512];
+    EXPECT_EQ(0u, DescribeSettingChanges(before, after, text, sizeof(text)));
+    EXPECT_EQ(0u, ChangedSettingGroups(before, after));
+    NoteRepairedSetting(&after, "TimeoutValue", 600);
+    after.values[FindSetting("TimeoutValue")].source = kSourcePolicy;
+    after.values[FindSetting("ShutdownTimeout")] = SettingValue{};
+    SettingValue &command = after.values[FindSetting("HealthCommand")];
+    command = {kSourceServiceKey, false, kTypeSz, 4, {'c', 'm', 'd', 0}};
+    EXPECT_EQ(3u, DescribeSettingChanges(before, after, text, sizeof(text)));
+    EXPECT_STREQ("TimeoutValue 600 from Group Policy, ShutdownTimeout removed, HealthCommand changed in the service's key",
+                 text);
+    EXPECT_EQ(static_cast<uint32_t>(kGroupWatchdog | kGroupShutdown | kGroupHealth), ChangedSettingGroups(before, after));
+    before = after;
+    before.values[FindSetting("TimeoutValue")].source = kSourceServiceKey;
+    EXPECT_EQ(static_cast<uint32_t>(kGroupWatchdog), ChangedSettingGroups(before, after)) << "the same number, another key";
+    EXPECT_EQ(1u, DescribeSettingChanges(before, after, text, 20));
+    EXPECT_EQ(19u, strlen(text)) << "cut to its room, still ended";
 }

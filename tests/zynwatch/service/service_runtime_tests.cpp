@@ -8,7 +8,9 @@
 #include <cmath>
 
 #include "guards.h"
+#include "configuration/setting_catalogue.h"
 #include "import_hook.h"
+#include "service/settings_settle.h"
 #include "session_table.h"
 #include "status/status_command.h"
 #include "status/status_report.h"
@@ -39,9 +41,18 @@ TEST_F(ServiceRuntime, RunsArmsHeartbeatsAndStopsTheWatchdogAsItStops)
     EXPECT_EQ(std::vector<std::string>{}, EventLogStringsSince(logOffset_));
 }
 
-// The interval is read just before each heartbeat and waited after it: the heartbeat that first
-// arrives after a change may still wait the old interval, every later one waits the new.
-TEST_F(ServiceRuntime, HeartbeatsFollowTheIntervalAndAChangeTakesEffectAtTheNextWait)
+// A gap that holds a change of the settings, which may end it early: the regular heartbeat due before
+// the change has settled, and the heartbeat that follows the applied change at once.
+static bool AroundChange(const std::vector<ImbSimLogEntry> &log, size_t i, long long written, long long frequency)
+{
+    double after = CounterMs(written, log[i + 1].counter, frequency);
+    return after >= 0 && after < kSettleQuietMs + 300;
+}
+
+// The interval is read before each heartbeat, and a change of it is applied at once: once it has
+// settled, the next heartbeat follows, then the pause is the new interval. Each change applied has its
+// information entry; an interval of 0 is no warning.
+TEST_F(ServiceRuntime, HeartbeatsFollowTheIntervalAndAChangeTakesEffectAtOnceWithAnEntry)
 {
     const uint32_t last = kStartRequests - 1;  // the starting reset
     Start();
@@ -61,14 +72,19 @@ TEST_F(ServiceRuntime, HeartbeatsFollowTheIntervalAndAChangeTakesEffectAtTheNext
     EXPECT_EQ(kStop, commands.back());
     auto gap = [&](size_t i) { return CounterMs(log[i].counter, log[i + 1].counter, frequency); };
     EXPECT_LT(gap(last), 500) << "the loop's first reset follows the starting one at once";
-    for (size_t i = last + 1; i < two; ++i) EXPECT_NEAR(1000, gap(i), 300) << "gap " << i;
-    EXPECT_TRUE(Close(gap(two), 1000) || Close(gap(two), 2000)) << gap(two) << " ms: read before or after it";
-    for (size_t i = two + 1; i < zero; ++i) EXPECT_NEAR(2000, gap(i), 300) << "gap " << i;
-    EXPECT_TRUE(Close(gap(zero), 2000) || Close(gap(zero), 1000)) << gap(zero) << " ms: read before or after it";
-    for (size_t i = zero + 1; i + 2 < log.size(); ++i) {
-        EXPECT_NEAR(1000, gap(i), 300) << "gap " << i << ": an interval of 0 waits one second, not a flood of requests";
+    EXPECT_LT(CounterMs(twoWritten, log[two].counter, frequency), kSettleQuietMs + 300) << "not after the old interval";
+    for (size_t i = last + 1; i + 2 < log.size(); ++i) {
+        if (AroundChange(log, i, twoWritten, frequency) || AroundChange(log, i, zeroWritten, frequency)) continue;
+        double expected = i < two ? 1000 : i < zero ? 2000 : 1000;
+        EXPECT_NEAR(expected, gap(i), 300) << "gap " << i << ": an interval of 0 waits one second, not a flood of requests";
     }
-    EXPECT_EQ(std::vector<std::string>{}, Described(EventLogEntriesSince(logOffset_))) << "0 is no warning";
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"HeartbeatInterval 2 in the service's key", "The next heartbeat follows them."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"HeartbeatInterval 0 in the service's key", "The next heartbeat follows them."})}),
+              Described(EventLogEntriesSince(logOffset_)))
+        << "0 is no warning";
 }
 
 // TimeoutValue 10 s: a heartbeat 45 s or 30 s after the last would come after the watchdog acted,
@@ -90,12 +106,18 @@ TEST_F(ServiceRuntime, AnIntervalTheTimeoutCannotOutlastIsReplacedWithOneWarning
     size_t three = FirstArrivedAfter(log, threeWritten);
     ASSERT_LE(three + 4, log.size());
     auto gap = [&](size_t i) { return CounterMs(log[i].counter, log[i + 1].counter, frequency); };
-    for (size_t i = last + 1; i < three; ++i) EXPECT_NEAR(2000, gap(i), 300) << "gap " << i;
-    EXPECT_TRUE(Close(gap(three), 2000) || Close(gap(three), 3000)) << gap(three) << " ms: read before or after it";
-    EXPECT_NEAR(3000, gap(three + 1), 300) << "3 s and one request's 5 s end before the 10 s: used as configured";
+    for (size_t i = last + 1; i + 2 < log.size(); ++i) {
+        if (AroundChange(log, i, thirtyWritten, frequency) || AroundChange(log, i, threeWritten, frequency)) continue;
+        EXPECT_NEAR(i < three ? 2000 : 3000, gap(i), 300)
+            << "gap " << i << ": 3 s and one request's 5 s end before the 10 s: used as configured";
+    }
     EXPECT_EQ((std::vector<std::string>{
                   Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_INTERVAL_REPLACED, {"45", "2", "10"}),
-                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_INTERVAL_REPLACED, {"30", "2", "10"})}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"HeartbeatInterval 30 in the service's key", "The next heartbeat follows them."}),
+                  Entry(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_INTERVAL_REPLACED, {"30", "2", "10"}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"HeartbeatInterval 3 in the service's key", "The next heartbeat follows them."})}),
               Described(EventLogEntriesSince(logOffset_)));
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, &key));
@@ -104,6 +126,117 @@ TEST_F(ServiceRuntime, AnIntervalTheTimeoutCannotOutlastIsReplacedWithOneWarning
                                               reinterpret_cast<BYTE *>(&stored), &size));
     RegCloseKey(key);
     EXPECT_EQ(3u, stored) << "the registry keeps what the administrator wrote";
+}
+
+// The Group Policy key as a policy writes it, gone with the test.
+struct PolicyValues {
+    ~PolicyValues()
+    {
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPolicyKeyPath);
+        RegDeleteKeyA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Policies\\Zynvarra");
+    }
+    bool Set(const char *name, DWORD value)
+    {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kPolicyKeyPath, 0, nullptr, 0, KEY_SET_VALUE, nullptr, &key, nullptr) !=
+            ERROR_SUCCESS) {
+            return false;
+        }
+        LONG error = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof(value));
+        RegCloseKey(key);
+        return error == ERROR_SUCCESS;
+    }
+};
+
+// "zynwatch -status" in this process: its lines, and its exit code in *exitCode.
+static std::string StatusLines(int *exitCode)
+{
+    testing::internal::CaptureStdout();
+    *exitCode = PrintServiceStatus(false);
+    return testing::internal::GetCapturedStdout();
+}
+
+// TimeoutValue changed while the service runs: once the change has settled, the service arms the
+// watchdog with it, Set then Reset, and names it in one entry. -status shows the value in use, and
+// while the re-arm is still on its way (the BMC holds the Set) says that the registry's is not applied
+// yet. A policy value then wins at once, and its withdrawal is applied the same way.
+TEST_F(ServiceRuntime, AChangedTimeoutIsArmedWithoutARestartAndStatusShowsTheValueInUse)
+{
+    const std::vector<uint8_t> arm600 = {0x24, 0x04, 0x03, 0x00, 0x10, 0x70, 0x17};
+    const std::vector<uint8_t> arm900 = {0x24, 0x04, 0x03, 0x00, 0x10, 0x28, 0x23};
+    ASSERT_TRUE(CreateSessionTable()) << "-status reads the BMC";
+    PolicyValues policy;
+    SetHeartbeatInterval(2);
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    ImbSimBehaviour hold = {1, IMBSIM_HOLD | IMBSIM_ONLY_COMMAND, 0, 0, 0, 0, 0, 0, 0x24};
+    ASSERT_TRUE(bmc_->SetBehaviour(hold));
+    uint32_t first = bmc_->LoggedCount();
+    long long written = CounterNow();
+    SetServiceDword("TimeoutValue", 600);
+    DWORD waited = 0;
+    for (; bmc_->ReadCounters().heldRequests == 0 && waited < 10000; waited += 20) Sleep(20);
+    ASSERT_EQ(1u, bmc_->ReadCounters().heldRequests) << "the re-arm's Set did not come";
+    int exitCode = -1;
+    std::string held = StatusLines(&exitCode);
+    uint32_t released = 0;
+    ASSERT_TRUE(bmc_->ReleaseHeld(&released));
+    EXPECT_EQ(1u, released);
+    EXPECT_NE(std::string::npos, held.find("\nTimeoutValue: 300 s\n")) << "the value in use: " << held;
+    EXPECT_NE(std::string::npos,
+              held.find("\nNot applied yet: TimeoutValue - the registry holds other values than the service uses\n"))
+        << held;
+    ASSERT_TRUE(WaitForCommand(kReset, first + 1, 10000)) << "the countdown starts afresh";
+    int64_t frequency = 0;
+    std::vector<ImbSimLogEntry> log = bmc_->ReadLog(first, &frequency);
+    std::vector<std::vector<uint8_t>> commands = Commands(log);
+    size_t arm = std::find(commands.begin(), commands.end(), arm600) - commands.begin();
+    ASSERT_LT(arm, log.size()) << "armed with the new countdown";
+    EXPECT_EQ(kReset, commands[arm + 1]) << "then its countdown started";
+    EXPECT_LT(CounterMs(written, log[arm].counter, frequency), kSettleQuietMs + 1000) << "within moments of the change";
+    for (waited = 0; StatusLines(&exitCode).find("Not applied") != std::string::npos && waited < 10000; waited += 50) {
+        Sleep(50);
+    }
+    std::string applied = StatusLines(&exitCode);
+    EXPECT_NE(std::string::npos, applied.find("\nTimeoutValue: 600 s\n")) << applied;
+    EXPECT_NE(std::string::npos, applied.find("\nBMC initial countdown: 600.0 s\n")) << applied;
+    EXPECT_EQ(std::string::npos, applied.find("Not applied")) << applied;
+    EXPECT_EQ(0, exitCode) << applied;
+
+    first = bmc_->LoggedCount();
+    ASSERT_TRUE(policy.Set("TimeoutValue", 900));
+    ASSERT_TRUE(WaitForCommand(arm900, first, 10000)) << "the policy's value wins";
+    for (waited = 0; StatusLines(&exitCode).find("Set by Group Policy") == std::string::npos && waited < 10000;
+         waited += 50) {
+        Sleep(50);
+    }
+    applied = StatusLines(&exitCode);
+    EXPECT_NE(std::string::npos, applied.find("\nTimeoutValue: 900 s\nPreTimeoutAction")) << applied;
+    EXPECT_NE(std::string::npos, applied.find("\nSet by Group Policy: TimeoutValue\n")) << applied;
+    first = bmc_->LoggedCount();
+    ASSERT_EQ(ERROR_SUCCESS, RegDeleteKeyA(HKEY_LOCAL_MACHINE, kPolicyKeyPath)) << "as Group Policy withdraws its last value";
+    ASSERT_TRUE(WaitForCommand(arm600, first, 10000)) << "the policy withdrawn, the service key's value again";
+    SetServiceDword("ShutdownTimeout", 600);  // the preshutdown notice is accepted from now on
+    SERVICE_STATUS_PROCESS status = {};
+    for (waited = 0; waited < 10000 && QueryServiceState(service_, &status) &&
+                     !(status.dwControlsAccepted & SERVICE_ACCEPT_PRESHUTDOWN);
+         waited += 50) {
+        Sleep(50);
+    }
+    EXPECT_EQ(kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN, status.dwControlsAccepted);
+    StopAndWait();
+    DestroySessionTable();
+    const std::string armed = "The BMC's watchdog is armed again with a countdown of ";
+    EXPECT_EQ((std::vector<std::string>{
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"TimeoutValue 600 in the service's key", armed + "600 seconds and the timeout action power cycle."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"TimeoutValue 900 from Group Policy", armed + "900 seconds and the timeout action power cycle."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"TimeoutValue 600 in the service's key", armed + "600 seconds and the timeout action power cycle."}),
+                  Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                        {"ShutdownTimeout 600 in the service's key", "The next heartbeat follows them."})}),
+              Described(EventLogEntriesSince(logOffset_)));
 }
 
 TEST_F(ServiceRuntime, AStopDuringAWaitEndsItAtOnce)
@@ -705,7 +838,12 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     EXPECT_FALSE(Published()) << "the publication goes with the service";
 
     std::vector<LoggedEvent> entries = EventLogEntriesSince(logOffset_);
-    ASSERT_EQ(6u, entries.size()) << ::testing::PrintToString(Described(entries));
+    ASSERT_EQ(7u, entries.size()) << ::testing::PrintToString(Described(entries));
+    EXPECT_EQ(Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                    {"HeartbeatInterval 60 in the service's key", "The next heartbeat follows them."}),
+              Describe(entries[4]))
+        << "applied while the heartbeats are withheld";
+    entries.erase(entries.begin() + 4);
     const std::string failure = Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_CHECK_FAILED, {"HealthCommand", "exit code 1", "30"});
     EXPECT_EQ(failure, Describe(entries[0]));
     ASSERT_EQ(3u, entries[1].strings.size());
@@ -722,6 +860,29 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, entries[4].type);
     EXPECT_EQ(MSG_HEARTBEATS_RESUMED_HEALTHY, entries[5].id);
     EXPECT_EQ(EVENTLOG_INFORMATION_TYPE, entries[5].type);
+}
+
+// A health check configured while the service runs starts without a restart, with the entry that
+// names it; the heartbeats go on meanwhile.
+TEST_F(ServiceHealth, ACheckConfiguredWhileTheServiceRunsStartsAtOnce)
+{
+    Start();
+    ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+    EXPECT_FALSE(Published()) << "no check, no publication";
+    SetServiceText("HealthFolder", REG_SZ, kFolder);
+    int exitCode = -1;
+    for (int i = 0; i < 100 && Status(&exitCode).find("HealthFolder: passed since ") == std::string::npos; ++i) Sleep(100);
+    std::string status = Status(&exitCode);
+    EXPECT_NE(std::string::npos, status.find("\nHealthFolder: passed since ")) << status;
+    EXPECT_EQ(0, exitCode) << status;
+    long long checked = CounterNow();
+    ASSERT_TRUE(WaitForLoggedAfter(checked, 2, 5000)) << "the heartbeats go on";
+    StopAndWait();
+    EXPECT_FALSE(Published()) << "the publication goes with the service";
+    EXPECT_EQ((std::vector<std::string>{Entry(EVENTLOG_INFORMATION_TYPE, MSG_SETTINGS_APPLIED,
+                                              {"HealthFolder changed in the service's key",
+                                               "The health checks start again with them."})}),
+              Described(EventLogEntriesSince(logOffset_)));
 }
 
 // A command that hangs (a grandchild that sleeps for 600 s) counts as failed at its 3 s limit and

@@ -4,6 +4,8 @@
 #include <cstring>
 #include <string>
 
+#include "status/nagios_report.h"
+#include "status/prometheus_report.h"
 #include "status/status_json.h"
 #include "status/status_report.h"
 #include "test_watchdog_settings.h"
@@ -19,6 +21,9 @@ static StatusFacts ProtectedFacts()
     const uint8_t answer[kWatchdogReadingLength] = {0x44, 0x03, 0x00, 0x00, 0xB8, 0x0B, 0xAE, 0x0B};
     facts.bmc.read = DecodeWatchdogReading(answer, sizeof(answer), &facts.bmc.reading);
     facts.bmc.outcome = {0, 0x00, kWatchdogReadingLength};
+    facts.configuration.sources.applied = true;
+    for (size_t index = 0; index < 5; ++index) facts.configuration.sources.sources[index] = kSourceServiceKey;
+    facts.heartbeats.published = true;
     return facts;
 }
 
@@ -323,12 +328,24 @@ static std::string Member(const std::string &object, const std::string &path)
 // The field names scripts rely on, in their order; a change here breaks every fleet script.
 TEST(StatusJson, AProtectedServerFieldByFieldOnOneLine)
 {
-    EXPECT_EQ("{\"formatVersion\":1,"
+    // The five values the install writes come from the service key, the others from nowhere.
+    const char *names[] = {"TimeoutAction", "PreTimeoutAction", "TimeoutValue", "PreTimeoutInterval",
+                           "HeartbeatInterval", "ShutdownTimeout", "HealthCommand", "RepairCommand", "HealthFolder",
+                           "HealthServices", "HealthMinAvailableMB", "HealthCommandTimeout", "HealthCheckInterval",
+                           "HealthGracePeriod"};
+    std::string values;
+    for (size_t index = 0; index < sizeof(names) / sizeof(names[0]); ++index) {
+        values += std::string(index == 0 ? "" : ",") + "{\"name\":\"" + names[index] + "\",\"source\":\"" +
+                  (index < 5 ? "serviceKey" : "default") + "\",\"notApplied\":false}";
+    }
+    EXPECT_EQ("{\"formatVersion\":2,"
               "\"service\":{\"installed\":true,\"error\":null,\"state\":\"running\",\"stateCode\":4,\"exitCode\":null,"
               "\"serviceSpecificExitCode\":null,\"startType\":\"automatic\",\"startTypeCode\":2},"
               "\"configuration\":{\"timeoutAction\":3,\"timeoutActionName\":\"power cycle\",\"timeoutValue\":300,"
               "\"preTimeoutAction\":0,\"preTimeoutActionName\":\"none\",\"preTimeoutArmed\":false,"
               "\"preTimeoutInterval\":0,\"heartbeatInterval\":1,\"heartbeatIntervalInUse\":1,\"shutdownTimeout\":null},"
+              "\"settings\":{\"inUse\":true,\"values\":[" + values + "]},"
+              "\"heartbeats\":{\"failures\":0,\"failuresInARow\":0,\"lastExpiryFound\":null},"
               "\"health\":null,"
               "\"bmc\":{\"read\":true,\"notReadReason\":null,\"error\":null,\"completionCode\":0,\"timerUse\":4,"
               "\"timerUseName\":\"SMS/OS\",\"timerRunning\":true,\"dontLog\":false,\"timeoutAction\":3,"
@@ -422,9 +439,9 @@ TEST(StatusJson, EachExitCodeAndVerdictAsTheTextGivesThem)
     withheld.health.checkCount = 1;
     withheld.health.source = kHealthFromService;
     withheld.health.withheld = true;
-    withheld.health.withheldSince = {2026, 12, 8, 16, 31, 3};
+    withheld.health.withheldSince = {2026, 12, 8, 16, 31, 3, 60};
     withheld.health.checks[0] = {"HealthCommand", {kCheckFailed, true, true, 0, 0, {kCauseExitCode, 1, 0}},
-                                 {2026, 12, 8, 16, 26, 3}};
+                                 {2026, 12, 8, 16, 26, 3, -330}};
     struct Case {
         const StatusFacts *facts;
         const char *exitCode;
@@ -449,10 +466,125 @@ TEST(StatusJson, EachExitCodeAndVerdictAsTheTextGivesThem)
     }
     std::string health = Member(Json(withheld), "health");
     EXPECT_EQ("true", Member(health, "heartbeatsWithheld"));
-    EXPECT_EQ("\"2026-12-08T16:31:03\"", Member(health, "withheldSince"));
+    EXPECT_EQ("\"2026-12-08T16:31:03+01:00\"", Member(health, "withheldSince")) << "ISO 8601 with the UTC offset";
     EXPECT_EQ("\"HealthCommand\"", Member(health, "withheldFor"));
     std::string check = Member(health, "checks").substr(1);
-    EXPECT_EQ("{\"name\":\"HealthCommand\",\"state\":\"failed\",\"since\":\"2026-12-08T16:26:03\","
+    EXPECT_EQ("{\"name\":\"HealthCommand\",\"state\":\"failed\",\"since\":\"2026-12-08T16:26:03-05:30\","
               "\"cause\":\"exit code 1\",\"everPassed\":true}]",
               check);
+}
+
+// Lines only when they say something: a value from the policy key, or one the service has not applied.
+TEST(StatusReport, SettingsLinesNameThePolicysValuesAndThoseNotAppliedYet)
+{
+    StatusFacts facts = ProtectedFacts();
+    std::string plain = Text(facts);
+    EXPECT_EQ(std::string::npos, plain.find("Group Policy")) << plain;
+    EXPECT_EQ(std::string::npos, plain.find("Not applied")) << plain;
+    SettingsFacts &sources = facts.configuration.sources;
+    sources.sources[FindSetting("TimeoutValue")] = kSourcePolicy;
+    sources.sources[FindSetting("HealthServices")] = kSourcePolicy;
+    sources.notApplied[FindSetting("HeartbeatInterval")] = true;
+    EXPECT_EQ("TimeoutValue, HealthServices", Value(facts, "Set by Group Policy"));
+    EXPECT_EQ("HeartbeatInterval - the registry holds other values than the service uses", Value(facts, "Not applied yet"));
+    EXPECT_EQ(1u, CountNotApplied(sources));
+    std::string text = Text(facts);
+    EXPECT_LT(text.find("ShutdownTimeout:"), text.find("Set by Group Policy:")) << "beside the values they are about";
+    sources.applied = false;  // the service does not run: the registry's values are the ones shown
+    EXPECT_EQ("(absent)", Value(facts, "Not applied yet"));
+    EXPECT_EQ(0u, CountNotApplied(sources));
+    EXPECT_EQ("null", Member(Member(Json(facts), "settings.values").substr(1), "notApplied"));
+}
+
+// The plugin's state for each verdict, and its line as monitoring agents split it.
+TEST(StatusMonitoring, NagiosStatesFollowTheVerdictAndTheStartType)
+{
+    struct Case {
+        const char *name;
+        void (*change)(StatusFacts *);
+        NagiosState state;
+    } cases[] = {
+        {"protected", [](StatusFacts *) {}, kNagiosOk},
+        {"manual start", [](StatusFacts *f) { f->service.startType = 3; }, kNagiosWarning},
+        {"not installed, no BMC", [](StatusFacts *f) {
+             f->service = {kServiceNotInstalledError, 0, 0, 0, 0};
+             f->bmc.read = false;
+             f->bmc.outcome = {55, 0xFF, 0};
+         }, kNagiosWarning},
+        {"stopped", [](StatusFacts *f) { f->service.state = kServiceStateStopped; }, kNagiosWarning},
+        {"timer stopped", [](StatusFacts *f) { f->bmc.reading.timerUse = 0x04; }, kNagiosWarning},
+        {"BMC unread", [](StatusFacts *f) {
+             f->bmc.read = false;
+             f->bmc.outcome = {258, 0xFF, 0};
+         }, kNagiosUnknown},
+        {"SCM refused", [](StatusFacts *f) { f->service = {5, 0, 0, 0, 0}; }, kNagiosUnknown},
+        {"heartbeats missing", [](StatusFacts *f) { f->bmc.reading.presentCountdown = 100; }, kNagiosCritical},
+        {"withheld", [](StatusFacts *f) {
+             f->health.checkCount = 1;
+             f->health.source = kHealthFromService;
+             f->health.withheld = true;
+             snprintf(f->health.checks[0].label, kHealthLabelSize, "HealthCommand");
+             f->health.checks[0].record.state = kCheckFailed;
+         }, kNagiosCritical},
+    };
+    for (const Case &c : cases) {
+        static StatusFacts facts;
+        facts = ProtectedFacts();
+        c.change(&facts);
+        char line[1024];
+        EXPECT_EQ(c.state, BuildNagiosLine(facts, line, sizeof(line))) << c.name << ": " << line;
+        std::string text = line;
+        EXPECT_EQ(0u, text.find(std::string(NagiosStateName(c.state)) + " - ")) << text;
+        EXPECT_EQ(text.find('|'), text.rfind('|')) << "one separator: " << text;
+        EXPECT_NE(std::string::npos, text.find("'interval'=1s;;;0")) << text;
+    }
+    char line[1024];
+    BuildNagiosLine(ProtectedFacts(), line, sizeof(line));
+    EXPECT_STREQ("OK - protected: a heartbeat every 1 s, the BMC acts 300 s after the last | 'seconds_left'=299.0s;;;0 "
+                 "'interval'=1s;;;0",
+                 line);
+    static StatusFacts unread;
+    unread = ProtectedFacts();
+    unread.bmc.read = false;
+    unread.bmc.outcome = {55, 0xFF, 0};
+    BuildNagiosLine(unread, line, sizeof(line));
+    EXPECT_STREQ("UNKNOWN - the BMC could not be read (error 55 (no BMC device)) | 'interval'=1s;;;0", line)
+        << "no seconds left without a running timer";
+}
+
+// Samples only for facts that are known; a check's name escaped as a label value.
+TEST(StatusMonitoring, PrometheusTextHasEachKnownFactOnceWithItsUnit)
+{
+    static StatusFacts facts;
+    facts = ProtectedFacts();
+    facts.heartbeats.failures = 7;
+    facts.heartbeats.failuresInARow = 2;
+    facts.heartbeats.expiryFound = 116444736000000000ull + 1800000000ull * 10000000ull;
+    facts.health.checkCount = 2;
+    facts.health.source = kHealthFromService;
+    snprintf(facts.health.checks[0].label, kHealthLabelSize, "HealthServices a\"b\\c\xE9");
+    facts.health.checks[0].record.state = kCheckFailed;
+    snprintf(facts.health.checks[1].label, kHealthLabelSize, "HealthFolder");
+    static char text[kPrometheusTextSize];
+    ASSERT_TRUE(BuildPrometheusText(facts, text, sizeof(text)));
+    std::string metrics = text;
+    for (const char *sample : {"zynwatch_protected 1\n", "zynwatch_status_exit_code 0\n",
+                               "zynwatch_bmc_countdown_seconds 299\n", "zynwatch_heartbeat_interval_seconds 1\n",
+                               "zynwatch_timeout_seconds 300\n", "zynwatch_heartbeat_failures_total 7\n",
+                               "zynwatch_heartbeat_failures_in_a_row 2\n", "zynwatch_heartbeats_withheld 0\n",
+                               "zynwatch_last_expiry_timestamp_seconds 1800000000\n",
+                               "# TYPE zynwatch_heartbeat_failures_total counter\n",
+                               "zynwatch_health_check_failing{check=\"HealthServices a\\\"b\\\\c\xC3\xA9\"} 1\n"}) {
+        EXPECT_NE(std::string::npos, metrics.find(sample)) << sample << "\n" << metrics;
+    }
+    EXPECT_EQ(std::string::npos, metrics.find("HealthFolder")) << "not checked yet: no sample";
+    facts.bmc.read = false;
+    facts.heartbeats = {};
+    ASSERT_TRUE(BuildPrometheusText(facts, text, sizeof(text)));
+    metrics = text;
+    for (const char *absent : {"zynwatch_bmc_countdown_seconds", "zynwatch_heartbeat_failures_total",
+                               "zynwatch_last_expiry_timestamp_seconds"}) {
+        EXPECT_EQ(std::string::npos, metrics.find(absent)) << absent << " is not known";
+    }
+    EXPECT_FALSE(BuildPrometheusText(facts, text, 200)) << "cut text is refused";
 }

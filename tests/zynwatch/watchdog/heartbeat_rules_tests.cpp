@@ -6,6 +6,7 @@
 #include <string>
 
 #include "service/service_outcome.h"
+#include "service/settings_settle.h"
 #include "test_watchdog_settings.h"
 #include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_messages.h"
@@ -226,4 +227,18 @@ TEST(WatchdogNames, CountdownsInSecondsWithOneDecimal)
         FormatCountdown(c.counts, text, sizeof(text));
         EXPECT_STREQ(c.text, text);
     }
+}
+
+// A burst of registry changes, as Group Policy writes its values one by one, is applied once it
+// settles: half a second after the last change, and 3 s after the first at the latest.
+TEST(HeartbeatRules, ChangedSettingsWaitForTheBurstToSettleButNeverLong)
+{
+    SettingsSettle settle = {};
+    EXPECT_EQ(kNothingToSettle, SettleWaitMs(settle, 1000));
+    NoteSettingsChange(&settle, 1000);
+    EXPECT_EQ(500u, SettleWaitMs(settle, 1000));
+    EXPECT_EQ(0u, SettleWaitMs(settle, 1600));
+    for (uint64_t now = 1400; now < 4000; now += 400) NoteSettingsChange(&settle, now);
+    EXPECT_EQ(100u, SettleWaitMs(settle, 3900));
+    EXPECT_EQ(0u, SettleWaitMs(settle, 4000)) << "a burst that goes on is applied all the same";
 }
