@@ -24,7 +24,8 @@ static int Usage()
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
             "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n"
-            "        sleep SECONDS (a command that hangs)\n");
+            "        sleep SECONDS (a command that hangs)\n"
+            "        no-handle VALUE (exit code 0 when this process has no handle of that value: none was inherited)\n");
     return 2;
 }
 
@@ -278,6 +279,11 @@ static int Run(int argc, char **argv)
     if (strcmp(command, "sleep") == 0 && argc == 3) {
         Sleep(strtoul(argv[2], nullptr, 10) * 1000);
         return 0;
+    }
+    if (strcmp(command, "no-handle") == 0 && argc == 3) {
+        DWORD flags = 0;
+        HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(argv[2], nullptr, 0)));
+        return GetHandleInformation(handle, &flags) ? 1 : 0;
     }
     if (strcmp(command, "node-add") == 0 && argc >= 3) return NodeAdd(argc - 2, argv + 2);
     if (strcmp(command, "nodes") == 0 && argc == 3) {

@@ -49,6 +49,15 @@ static bool QueryText(HKEY key, const char *name, bool expandable, char *raw, si
     return true;
 }
 
+// An unquoted program path that runs into a space is refused, as Windows would read it otherwise.
+static void JudgeCommand(const char *name, bool warn, char *text)
+{
+    char reason[kHealthReasonSize];
+    if (text[0] == '\0' || JudgeCommandQuoting(text, reason, sizeof(reason))) return;
+    text[0] = '\0';
+    Ignore(warn, name, reason);
+}
+
 // A command line (expanded when it is REG_EXPAND_SZ) or a folder; empty when absent or ignored.
 static void ReadText(HKEY key, const char *name, bool expandable, bool warn, char *text, size_t size)
 {
@@ -100,7 +109,9 @@ void ReadHealthSettings(HealthSettings *settings, bool warn)
     UniqueRegistryKey key;
     if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return;
     ReadText(key.Get(), kHealthCommandValue, true, warn, settings->command, sizeof(settings->command));
+    JudgeCommand(kHealthCommandValue, warn, settings->command);
     ReadText(key.Get(), kRepairCommandValue, true, warn, settings->repairCommand, sizeof(settings->repairCommand));
+    JudgeCommand(kRepairCommandValue, warn, settings->repairCommand);
     ReadText(key.Get(), kHealthFolderValue, false, warn, settings->folder, sizeof(settings->folder));
     ReadServices(key.Get(), warn, settings);
     ReadNumber(key.Get(), kHealthMinAvailableRule, warn, &settings->minAvailableMB);
