@@ -51,8 +51,9 @@ static bool Noted(const DriverPackages &packages, const char *name)
 // The INF the device's driver came from, as its driver key names it, read before the device goes.
 static void NoteDriverPackage(HDEVINFO set, SP_DEVINFO_DATA *device, DriverPackages *packages)
 {
+    if (packages->count == kMostDriverPackages) return;
     HKEY opened = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
-    if (opened == INVALID_HANDLE_VALUE || packages->count == kMostDriverPackages) return;
+    if (opened == INVALID_HANDLE_VALUE) return;
     UniqueRegistryKey key(opened);
     char name[MAX_PATH];
     DWORD type = REG_NONE, size = sizeof(name) - 1;

@@ -6,6 +6,7 @@
 #include "service_runtime_fixture.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -162,7 +163,7 @@ public:
     static void UninstallIt(Lifecycle *t) { t->Uninstall(); }
     static void BusyOnce(Lifecycle *t) { t->BusyHeartbeat(); }
     static void BusyArm(Lifecycle *t) { t->RefuseArm(); }
-    static void Silent(Lifecycle *t) { t->GoSilentUntilLasting(); }
+    static void Silent(Lifecycle *t) { t->Steps({&Lifecycle::GoSilentUntilLasting, &Lifecycle::ExpectWhenTheBmcActs}); }
     static void AnswersAgain(Lifecycle *t) { t->AnswerUntilResumed(); }
     static void ColdReset(Lifecycle *t) { t->ResetBmc(); }
     static void SuspendIt(Lifecycle *t) { t->Suspend(); }
@@ -285,6 +286,20 @@ private:
     {
         ASSERT_TRUE(bmc_->CompleteWithStatus(IMB_STATUS_TIMEOUT, IMBSIM_EVERY_REQUEST));
         ASSERT_TRUE(WaitForEntry(MSG_HEARTBEATS_FAILING, 25000)) << "a third of the 30 s deadline, and room";
+    }
+
+    // Entry 16 after 10 s of failures, the countdown of 30 s having run down as long.
+    void ExpectWhenTheBmcActs()
+    {
+        for (const LoggedEvent &e : EventLogEntriesSince(rowOffset_)) {
+            if (e.id != MSG_HEARTBEATS_FAILING) continue;
+            ASSERT_EQ(5u, e.strings.size());
+            EXPECT_EQ("error 258 (no answer in time)", e.strings[1]);
+            EXPECT_EQ("power cycle", e.strings[2]);
+            int failing = atoi(e.strings[0].c_str()), left = atoi(e.strings[4].c_str());
+            EXPECT_TRUE(failing >= 10 && failing <= 13) << failing << " s failing";
+            EXPECT_TRUE(left >= 15 && left <= 20) << left << " s left";
+        }
     }
 
     // The recovery's entry counts the failure the hourly limit left out at the start of the silence.
