@@ -581,6 +581,8 @@ const Row kRows[] = {
      {"absent", 0, {}, ERROR_SERVICE_DOES_NOT_EXIST, "", 1}, State::None},
     {State::Stopped, "-remove", &Lifecycle::RemoveIt,
      {"absent", 0, {}, 0, kRemoved, 1}, State::None},
+    // Windows' net start waits while the start is pending and fails when it ends stopped; Wine's
+    // returns at the first report, so the SCM's states are judged instead.
     {State::Stopped, "start", &Lifecycle::StartIt,
      {"running", 1, {}, 0, "", 0}, State::Running},
     {State::Running, "BMC busy", &Lifecycle::BusyOnce,
@@ -626,6 +628,8 @@ const Row kRows[] = {
      {"stopped 1117", kAny, {MSG_SERVICE_ERROR, MSG_WATCHDOG_STILL_ARMED}, 0, "", kAny}, State::StoppedTimerLeft},
     {State::StoppedTimerLeft, "-remove", &Lifecycle::RemoveIt,
      {"absent", 0, {}, 0, kRemoved, 1}, State::None},
+    // Windows' SCM marks a killed service stopped with 1067; Wine's goes on showing it running, and
+    // refuses it the stop control: either way no clean end, so -remove sends the stop itself.
     {State::Killed, "-remove", &Lifecycle::RemoveIt,
      {"absent", 0, {}, 0, kRemoved, 1}, State::None},
 };
