@@ -202,9 +202,8 @@ static ProcessFigures FiguresOf(DWORD processId)
         reinterpret_cast<void (*)()>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
     std::vector<BYTE> list(1 << 20);
     ULONG length = 0;
-    if (query == nullptr || query(SystemProcessInformation, list.data(), static_cast<ULONG>(list.size()), &length) != 0) {
-        return figures;
-    }
+    ULONG size = static_cast<ULONG>(list.size());
+    if (query == nullptr || query(SystemProcessInformation, list.data(), size, &length) != 0) return figures;
     for (size_t offset = 0;;) {
         const auto *process = reinterpret_cast<const SYSTEM_PROCESS_INFORMATION *>(list.data() + offset);
         if (reinterpret_cast<ULONG_PTR>(process->UniqueProcessId) == processId) {

@@ -57,10 +57,8 @@ static void NoteDriverPackage(HDEVINFO set, SP_DEVINFO_DATA *device, DriverPacka
     UniqueRegistryKey key(opened);
     char name[MAX_PATH];
     DWORD type = REG_NONE, size = sizeof(name) - 1;
-    if (RegQueryValueExA(key.Get(), "InfPath", nullptr, &type, reinterpret_cast<BYTE *>(name), &size) != ERROR_SUCCESS ||
-        type != REG_SZ) {
-        return;
-    }
+    LONG error = RegQueryValueExA(key.Get(), "InfPath", nullptr, &type, reinterpret_cast<BYTE *>(name), &size);
+    if (error != ERROR_SUCCESS || type != REG_SZ) return;
     name[size] = '\0';
     if (!IsOemInfName(name, strlen(name)) || Noted(*packages, name)) return;
     memcpy(packages->names[packages->count++], name, strlen(name) + 1);

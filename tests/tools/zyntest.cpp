@@ -25,7 +25,7 @@ static int Usage()
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
             "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n"
             "        sleep SECONDS (a command that hangs)\n"
-            "        no-handle VALUE (exit code 0 when this process has no handle of that value: none was inherited)\n");
+            "        no-handle VALUE (exit code 0 when this process has no handle of that value: not inherited)\n");
     return 2;
 }
 

@@ -63,7 +63,8 @@ TEST(HealthRules, AnUnquotedProgramPathThatRunsIntoASpaceIsRefused)
     } cases[] = {
         {"C:\\Program Files\\Check\\check.exe -quick",
          "its program path is not quoted and holds a space: Windows would run C:\\Program.exe first"},
-        {"  C:\\Tools\\check now", "its program path is not quoted and holds a space: Windows would run C:\\Tools\\check.exe first"},
+        {"  C:\\Tools\\check now",
+         "its program path is not quoted and holds a space: Windows would run C:\\Tools\\check.exe first"},
         {"\"C:\\Program Files\\Check\\check.exe\" -quick", "used"},
         {"C:\\Program Files\\Check\\check.exe",
          "its program path is not quoted and holds a space: Windows would run C:\\Program.exe first"},
@@ -74,7 +75,8 @@ TEST(HealthRules, AnUnquotedProgramPathThatRunsIntoASpaceIsRefused)
     };
     for (const Case &c : cases) {
         char reason[kHealthReasonSize] = "";
-        EXPECT_EQ(c.reason, Reason(JudgeCommandQuoting(c.commandLine, reason, sizeof(reason)), reason)) << c.commandLine;
+        bool used = JudgeCommandQuoting(c.commandLine, reason, sizeof(reason));
+        EXPECT_EQ(c.reason, Reason(used, reason)) << c.commandLine;
     }
 }
 

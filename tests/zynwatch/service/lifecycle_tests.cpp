@@ -95,7 +95,10 @@ public:
     }
 
 private:
-    static int Failures() { return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count(); }
+    static int Failures()
+    {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->result()->total_part_count();
+    }
 
     // Each step only once the ones before it succeeded.
     void Steps(std::initializer_list<void (Lifecycle::*)()> steps)
@@ -370,7 +373,9 @@ private:
         }
         exitCode_ = 0;
         SERVICE_STATUS_PROCESS status = {};
-        if (QueryServiceState(service.Get(), &status)) process_.Reset(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+        if (QueryServiceState(service.Get(), &status)) {
+            process_.Reset(OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId));
+        }
         WatchStartUntilSettled();
     }
 
