@@ -113,6 +113,16 @@ struct EventSourceTraits {
     static BOOL Close(HANDLE source) { return DeregisterEventSource(source); }
 };
 
+struct AttributeListTraits {
+    using Type = LPPROC_THREAD_ATTRIBUTE_LIST;
+    static Type Empty() { return nullptr; }
+    static BOOL Close(Type list)
+    {
+        DeleteProcThreadAttributeList(list);
+        return TRUE;
+    }
+};
+
 using UniqueHandle = UniqueResource<HandleTraits>;
 using UniqueFileHandle = UniqueResource<FileHandleTraits>;
 using UniqueFindHandle = UniqueResource<FindHandleTraits>;
@@ -122,6 +132,7 @@ using UniqueDeviceInfoSet = UniqueResource<DeviceInfoSetTraits>;
 using UniqueInfFile = UniqueResource<InfFileTraits>;
 using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;
+using UniqueAttributeList = UniqueResource<AttributeListTraits>;
 
 class CriticalSectionLock {
 public:

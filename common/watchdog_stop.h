@@ -25,6 +25,17 @@ inline bool StopRetryDue(uint32_t tries, uint64_t elapsedMs)
     return tries < kStopLeastTries || elapsedMs < kStopRetryWindowMs;
 }
 
+// The pause before the next try: the same all through.
+inline uint32_t StopRetryPauseMs(uint64_t)
+{
+    return kStopRetryPauseMs;
+}
+
+// How long a removal waits for a service that is starting or stopping, which takes no stop control
+// meanwhile: a start's four requests before it takes one, or a stop's retry of about 10 s after a
+// heartbeat under way and the health checks' end. Still pending after it, the timer may run.
+const uint32_t kServiceStopWaitSeconds = 40;
+
 const uint32_t kStartFailureExitCode = 20;    // ERROR_BAD_UNIT: the service never armed the timer
 const uint32_t kNeverStartedExitCode = 1077;  // ERROR_SERVICE_NEVER_STARTED
 

@@ -1,6 +1,7 @@
 #include "driver_removal.h"
 
 #include <setupapi.h>
+#include <string.h>
 
 #include "../common/guards.h"
 #include "console.h"
@@ -14,6 +15,13 @@ const char kDriverHardwareId[] = "*ZYN7310";
 const char kDriverServiceKey[MAX_PATH] = "SYSTEM\\CurrentControlSet\\Services\\imbdrv";
 const char kDriverEnumKey[MAX_PATH] = "SYSTEM\\CurrentControlSet\\Enum\\ACPI\\ZYN7310";
 const DWORD kSubkeyNameSize = MAX_PATH;
+const size_t kMostDriverPackages = 4;
+
+// The driver store's packages of the removed devices, by the names of Windows' copies of their INFs.
+struct DriverPackages {
+    char names[kMostDriverPackages][MAX_PATH];
+    size_t count;
+};
 
 static bool CarriesDriverId(const HardwareIdList &list)
 {
@@ -25,6 +33,47 @@ static bool CarriesDriverId(const HardwareIdList &list)
     return false;
 }
 
+// Windows names its copy of a maker's INF oem<N>.inf; no other INF is ever taken out of the store.
+static bool IsOemInfName(const char *name, size_t length)
+{
+    return length > 7 && _strnicmp(name, "oem", 3) == 0 && _stricmp(name + length - 4, ".inf") == 0 &&
+           strpbrk(name, "\\/:") == nullptr;
+}
+
+static bool Noted(const DriverPackages &packages, const char *name)
+{
+    for (size_t i = 0; i < packages.count; ++i) {
+        if (_stricmp(packages.names[i], name) == 0) return true;
+    }
+    return false;
+}
+
+// The INF the device's driver came from, as its driver key names it, read before the device goes.
+static void NoteDriverPackage(HDEVINFO set, SP_DEVINFO_DATA *device, DriverPackages *packages)
+{
+    if (packages->count == kMostDriverPackages) return;
+    HKEY opened = SetupDiOpenDevRegKey(set, device, DICS_FLAG_GLOBAL, 0, DIREG_DRV, KEY_READ);
+    if (opened == INVALID_HANDLE_VALUE) return;
+    UniqueRegistryKey key(opened);
+    char name[MAX_PATH];
+    DWORD type = REG_NONE, size = sizeof(name) - 1;
+    LONG error = RegQueryValueExA(key.Get(), "InfPath", nullptr, &type, reinterpret_cast<BYTE *>(name), &size);
+    if (error != ERROR_SUCCESS || type != REG_SZ) return;
+    name[size] = '\0';
+    if (!IsOemInfName(name, strlen(name)) || Noted(*packages, name)) return;
+    memcpy(packages->names[packages->count++], name, strlen(name) + 1);
+}
+
+// Out of the driver store as well: otherwise Windows installs the driver again for the BMC's node
+// that the firmware enumerates at the next boot. Forced, since a node whose removal waits for the
+// restart still names the package.
+static void RemoveDriverPackages(const DriverPackages &packages)
+{
+    for (size_t i = 0; i < packages.count; ++i) {
+        if (!SetupUninstallOEMInfA(packages.names[i], SUOI_FORCEDELETE, nullptr)) ReportFailure("SetupUninstallOEMInf");
+    }
+}
+
 // Both removals are attempted; either failing is traced and the device still counts as found.
 static void RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA *device)
 {
@@ -32,8 +81,9 @@ static void RemoveDevice(HDEVINFO set, SP_DEVINFO_DATA *device)
     if (!SetupDiRemoveDevice(set, device)) ReportFailure("CallRemoveDevice(remove)");
 }
 
-// Removes every device that carries the identifier; false when a property read failed hard.
-static bool RemoveMatchingDevices(HDEVINFO set, bool *found)
+// Removes every device that carries the identifier, noting its driver package; false when a
+// property read failed hard.
+static bool RemoveMatchingDevices(HDEVINFO set, bool *found, DriverPackages *packages)
 {
     SP_DEVINFO_DATA device = {};
     device.cbSize = sizeof(device);
@@ -45,6 +95,7 @@ static bool RemoveMatchingDevices(HDEVINFO set, bool *found)
             return false;
         }
         if (read == kHardwareIdsRead && CarriesDriverId(list)) {
+            NoteDriverPackage(set, &device, packages);
             RemoveDevice(set, &device);
             *found = true;
         }
@@ -58,10 +109,12 @@ int RemoveDriver()
     if (present == INVALID_HANDLE_VALUE) return ReportFailure("GetClassDevs(All Present Devices)");
     UniqueDeviceInfoSet set(present);
     bool found = false;
-    if (RemoveMatchingDevices(set.Get(), &found)) {
+    DriverPackages packages = {};
+    if (RemoveMatchingDevices(set.Get(), &found, &packages)) {
         DeleteRegistryTree(HKEY_LOCAL_MACHINE, kDriverServiceKey);
         DeleteRegistryTree(HKEY_LOCAL_MACHINE, kDriverEnumKey);
     }
+    RemoveDriverPackages(packages);
     return found ? 0 : 1;
 }
 

@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "../common/guards.h"
+#include "../common/last_error_text.h"
+#include "../common/service_identity.h"
 #include "bmc_detection.h"
 #include "command_line.h"
 #include "console.h"
@@ -17,6 +19,10 @@
 #include "setup_paths.h"
 
 typedef DWORD(WINAPI *GetVersionFunction)(DWORD *);
+
+// One Get Device ID that times out is no proof of a missing BMC: the check asks this often, this far apart.
+const int kBmcCheckTries = 3;
+const DWORD kBmcCheckPauseMs = 2000;
 
 // How the final check after a library copy reports and undoes.
 enum class FinalCheckVariant { Silent, Quiet, Interactive, NewDevice };
@@ -49,37 +55,60 @@ static bool AskOverwrite()
     }
 }
 
+static bool BmcAnswersAfterInstallation()
+{
+    for (int tries = 1;; ++tries) {
+        if (AccessBmcDevice(MODE_SILENT) != kExitNoHardware) return true;
+        if (tries == kBmcCheckTries) return false;
+        Sleep(kBmcCheckPauseMs);
+    }
+}
+
+// The BMC does not answer, and the service's stop may have left the watchdog running: the driver
+// and the library stay, since nothing could stop the timer without them.
+static int KeepDriverForWatchdog(FinalCheckVariant variant)
+{
+    if (variant == FinalCheckVariant::Silent) return kExitFailed;
+    ConsoleLine("Not available!");
+    ConsoleLine("Fail: The BMC watchdog timer may still run: the driver and zynvx7w.dll are kept, so that it can "
+                "still be stopped.");
+    return kExitFailed;
+}
+
+// The driver goes again, once no service is left that may have a running timer: a service still
+// running on it could never disarm the watchdog.
+static int RemoveWithoutAnswer(FinalCheckVariant variant)
+{
+    if (!StopRunningService(MODE_SILENT)) return KeepDriverForWatchdog(variant);
+    switch (variant) {
+    case FinalCheckVariant::Silent:
+        UninstallDriver(MODE_SILENT);
+        RemoveLibrary32(MODE_SILENT);
+        break;
+    case FinalCheckVariant::Quiet:
+        UninstallDriver(MODE_QUIET);
+        RemoveLibrary32(MODE_QUIET);
+        ConsoleLine("Not available!");
+        break;
+    case FinalCheckVariant::Interactive:
+        UninstallDriver(MODE_INTERACTIVE);
+        ConsoleLine("Not available!");
+        RemoveLibrary32(MODE_INTERACTIVE);
+        break;
+    case FinalCheckVariant::NewDevice:
+        UninstallDriver(MODE_INTERACTIVE);
+        ConsoleLine("Not available!");
+        RemoveLibrary32(MODE_QUIET);
+        break;
+    }
+    return kExitNoHardware;
+}
+
 static int FinalCheck(FinalCheckVariant variant, BOOL rebootRequired)
 {
     int result = RebootResult(rebootRequired);
     if (variant != FinalCheckVariant::Silent) ConsolePrint("Detect BMC device ...");
-    if (AccessBmcDevice(MODE_SILENT) == kExitNoHardware) {
-        // The driver goes again: a service still running on it could never disarm the watchdog. The
-        // BMC does not answer, so a watchdog the service left running cannot be stopped either.
-        StopRunningService(MODE_SILENT);
-        switch (variant) {
-        case FinalCheckVariant::Silent:
-            UninstallDriver(MODE_SILENT);
-            RemoveLibrary32(MODE_SILENT);
-            break;
-        case FinalCheckVariant::Quiet:
-            UninstallDriver(MODE_QUIET);
-            RemoveLibrary32(MODE_QUIET);
-            ConsoleLine("Not available!");
-            break;
-        case FinalCheckVariant::Interactive:
-            UninstallDriver(MODE_INTERACTIVE);
-            ConsoleLine("Not available!");
-            RemoveLibrary32(MODE_INTERACTIVE);
-            break;
-        case FinalCheckVariant::NewDevice:
-            UninstallDriver(MODE_INTERACTIVE);
-            ConsoleLine("Not available!");
-            RemoveLibrary32(MODE_QUIET);
-            break;
-        }
-        return kExitNoHardware;
-    }
+    if (!BmcAnswersAfterInstallation()) return RemoveWithoutAnswer(variant);
     switch (variant) {
     case FinalCheckVariant::Silent:
         InstallLibrary32(MODE_SILENT);
@@ -302,25 +331,50 @@ int RunSetup()
     return kExitFailed;
 }
 
-// Copies the service program and registers the service; a read-only old copy is made writable
-// and replaced, so an update never leaves the previous program registered.
-static void CopyAndRegisterService()
+// A read-only old copy is made writable and replaced, so an update never leaves the previous
+// program registered; false, with the last error, when the program could not be copied.
+static bool CopyServiceProgram()
 {
-    if (!CopyFileA(g_setupPaths.packagedService, g_setupPaths.installedService, FALSE)) {
-        if (GetLastError() != ERROR_ACCESS_DENIED) return;
-        ClearReadOnly(g_setupPaths.installedService);
-        CopyFileA(g_setupPaths.packagedService, g_setupPaths.installedService, FALSE);
+    if (CopyFileA(g_setupPaths.packagedService, g_setupPaths.installedService, FALSE)) return true;
+    if (GetLastError() != ERROR_ACCESS_DENIED) return false;
+    ClearReadOnly(g_setupPaths.installedService);
+    return CopyFileA(g_setupPaths.packagedService, g_setupPaths.installedService, FALSE) != FALSE;
+}
+
+// Registered by this run, or by an earlier one that an update keeps.
+static bool ServiceRegistered()
+{
+    UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT));
+    if (!manager.Valid()) return false;
+    UniqueServiceHandle service(OpenServiceA(manager.Get(), kServiceName, SERVICE_QUERY_STATUS));
+    return service.Valid();
+}
+
+// Copies the service program and registers the service. A server left without its service, or with
+// an old program under it, is no installation: the failure result, saying which step failed.
+static int CopyAndRegisterService(int result)
+{
+    if (!CopyServiceProgram()) {
+        GetLastErrorText(g_errorText, kErrorTextSize);
+        if (!ModeIsSilent()) {
+            ConsolePrint("Fail: Unable to copy zynwatch.exe to %s - %s\n", g_setupPaths.installedService, g_errorText);
+        }
+        return kExitFailed;
     }
     RegisterService(OptionMode(), g_setupPaths.installedService);
+    if (ServiceRegistered()) return result;
+    if (!ModeIsSilent()) ConsolePrint("Fail: The %s is not registered!\n", kServiceDisplayName);
+    return kExitFailed;
 }
 
 // Windows does not let a running service's program be replaced: a running service is stopped for
-// the copy alone and started again.
-static void DeployService()
+// the copy alone and started again, also when the copy failed and the old program stays.
+static int DeployService(int result)
 {
     ServiceHold hold = HoldServiceForUpdate(OptionMode());
-    CopyAndRegisterService();
+    int deployed = CopyAndRegisterService(result);
     ReleaseServiceAfterUpdate(hold, OptionMode());
+    return deployed;
 }
 
 static void RemoveServiceProgram()
@@ -335,14 +389,14 @@ int RunInstaller(int argc, char **argv)
     InitPaths();
     ParseCommandLine(argc, argv);
     int result = RunSetup();
-    bool succeeded = result == kExitInstalled || result == kExitRestartRequired;
-    if (succeeded) {
+    if (result == kExitInstalled || result == kExitRestartRequired) {
         if (g_setupOptions & OPT_INSTALL) {
-            DeployService();
+            result = DeployService(result);
         } else if (g_setupOptions & OPT_UNINSTALL) {
             RemoveServiceProgram();
         }
     }
+    bool succeeded = result == kExitInstalled || result == kExitRestartRequired;
     if (succeeded && (g_setupOptions & (OPT_INSTALL | OPT_UNINSTALL)) && IsInteractive(OptionMode())) {
         AskAutoReboot();
     }

@@ -25,7 +25,8 @@ static int Usage()
             "        service-start-type NAME auto|demand|disabled (as sc config sets it, which Wine's sc lacks)\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
             "        hold PATH (open without sharing, print \"held\", keep it open until standard input ends)\n"
-            "        sleep SECONDS (a command that hangs)\n");
+            "        sleep SECONDS (a command that hangs)\n"
+            "        no-handle VALUE (exit code 0 when this process has no handle of that value: not inherited)\n");
     return 2;
 }
 
@@ -316,6 +317,11 @@ static int Run(int argc, char **argv)
     if (strcmp(command, "sleep") == 0 && argc == 3) {
         Sleep(strtoul(argv[2], nullptr, 10) * 1000);
         return 0;
+    }
+    if (strcmp(command, "no-handle") == 0 && argc == 3) {
+        DWORD flags = 0;
+        HANDLE handle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(strtoull(argv[2], nullptr, 0)));
+        return GetHandleInformation(handle, &flags) ? 1 : 0;
     }
     if (strcmp(command, "node-add") == 0 && argc >= 3) return NodeAdd(argc - 2, argv + 2);
     if (strcmp(command, "nodes") == 0 && argc == 3) {

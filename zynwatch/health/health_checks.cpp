@@ -35,19 +35,53 @@ static bool KillTreeOnClose(HANDLE job)
     return SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits)) != FALSE;
 }
 
+// A command that ended in time leaves the programs it started to run: the job no longer ends them
+// as its handle closes.
+static void LetJobGo(HANDLE job)
+{
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+    SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof(limits));
+}
+
+// Room for a list of one attribute, whatever Windows' layout of it.
+const size_t kAttributeListSize = 128;
+
+// The standard handles' one handle is the only one the command inherits: no key, file or event the
+// service holds reaches a program that runs as LocalSystem on the administrator's say.
+static bool InheritOnly(HANDLE *nul, void *storage, UniqueAttributeList *list)
+{
+    SIZE_T size = 0;
+    InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+    if (size > kAttributeListSize) {
+        SetLastError(ERROR_INSUFFICIENT_BUFFER);
+        return false;
+    }
+    auto *attributes = static_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage);
+    if (!InitializeProcThreadAttributeList(attributes, 1, 0, &size)) return false;
+    list->Reset(attributes);
+    return UpdateProcThreadAttribute(attributes, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, nul, sizeof(*nul), nullptr,
+                                     nullptr) != FALSE;
+}
+
 // The process starts suspended and runs only once it is in the job, so none of its children escapes.
 static bool StartInJob(const char *commandLine, HANDLE nul, HANDLE job, UniqueHandle *process)
 {
     char line[kHealthCommandSize];
     snprintf(line, sizeof(line), "%s", commandLine);  // CreateProcessA may write into its command line
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
-    startup.wShowWindow = SW_HIDE;
-    startup.hStdInput = startup.hStdOutput = startup.hStdError = nul;
+    alignas(16) BYTE storage[kAttributeListSize];
+    UniqueAttributeList list;
+    HANDLE inherited = nul;
+    if (!InheritOnly(&inherited, storage, &list)) return false;
+    STARTUPINFOEXA startup = {};
+    startup.StartupInfo.cb = sizeof(startup);
+    startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES | STARTF_USESHOWWINDOW;
+    startup.StartupInfo.wShowWindow = SW_HIDE;
+    startup.StartupInfo.hStdInput = startup.StartupInfo.hStdOutput = startup.StartupInfo.hStdError = nul;
+    startup.lpAttributeList = list.Get();
     PROCESS_INFORMATION started = {};
-    if (!CreateProcessA(nullptr, line, nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr, nullptr,
-                        &startup, &started)) {
+    if (!CreateProcessA(nullptr, line, nullptr, nullptr, TRUE,
+                        CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT, nullptr, nullptr,
+                        &startup.StartupInfo, &started)) {
         return false;
     }
     process->Reset(started.hProcess);
@@ -59,7 +93,9 @@ static bool StartInJob(const char *commandLine, HANDLE nul, HANDLE job, UniqueHa
     return false;
 }
 
-HealthResult RunHealthCommand(const char *commandLine, uint32_t timeoutSeconds, HANDLE stopEvent)
+// Runs the command in a job and waits up to the limit or the stop. Its whole tree ends with it,
+// except, with leaveStarted, the programs a command that ended in time started.
+static HealthResult RunCommand(const char *commandLine, uint32_t timeoutSeconds, HANDLE stopEvent, bool leaveStarted)
 {
     UniqueHandle job(CreateJobObjectA(nullptr, nullptr));
     if (!job.Valid() || !KillTreeOnClose(job.Get())) return Failed(kCauseError, GetLastError());
@@ -74,10 +110,24 @@ HealthResult RunHealthCommand(const char *commandLine, uint32_t timeoutSeconds, 
     DWORD error = waited == WAIT_FAILED ? GetLastError() : ERROR_SUCCESS;
     DWORD exitCode = 0;
     bool ended = waited == WAIT_OBJECT_0 && GetExitCodeProcess(process.Get(), &exitCode);
-    TerminateJobObject(job.Get(), ERROR_TIMEOUT);  // the command's tree, whether it ended or not
+    if (ended && leaveStarted) {
+        LetJobGo(job.Get());
+    } else {
+        TerminateJobObject(job.Get(), ERROR_TIMEOUT);  // the command's tree, whether it ended or not
+    }
     if (error != ERROR_SUCCESS) return Failed(kCauseError, error);
     if (!ended) return Failed(kCauseNoAnswer, timeoutSeconds);
     return exitCode == 0 ? Passed() : Failed(kCauseExitCode, exitCode);
+}
+
+HealthResult RunHealthCommand(const char *commandLine, uint32_t timeoutSeconds, HANDLE stopEvent)
+{
+    return RunCommand(commandLine, timeoutSeconds, stopEvent, false);
+}
+
+HealthResult RunRepairCommand(const char *commandLine, uint32_t timeoutSeconds, HANDLE stopEvent)
+{
+    return RunCommand(commandLine, timeoutSeconds, stopEvent, true);
 }
 
 struct FolderProbe {

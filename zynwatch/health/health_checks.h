@@ -5,9 +5,13 @@
 
 #include "health/health_rules.h"
 
-// Runs the command line without a window, its standard handles on NUL, in a job object: at the
-// time limit, or when it ends, whatever it started ends with it.
+// Runs the command line without a window, its standard handles on NUL and no other handle
+// inherited, in a job object: at the time limit, or when it ends, whatever it started ends with it.
 HealthResult RunHealthCommand(const char *commandLine, uint32_t timeoutSeconds, HANDLE stopEvent);
+
+// The same for the repair, whose programs may outlive it: a service it starts, say. Only at the
+// time limit, or at the service's stop, does its whole tree end.
+HealthResult RunRepairCommand(const char *commandLine, uint32_t timeoutSeconds, HANDLE stopEvent);
 
 // A probe worker that has not ended yet; it frees itself once it ends and is let go.
 struct FolderProbe;

@@ -19,6 +19,7 @@ struct HealthMonitor {
     char labels[kHealthMaxChecks][kHealthLabelSize];
     size_t checkCount;
     HealthEpisodes episodes;
+    HealthResult repair;  // the present episode's, for a withholding taken up after a refusal
     FolderProbe *stuckProbe;
     HANDLE thread;
     HANDLE stopEvent;  // manual reset: ends the thread
@@ -29,9 +30,18 @@ struct HealthMonitor {
 
 static HealthMonitor g_monitor;
 
+// Milliseconds Windows has been awake: the grace counts time the server could be checked, so a
+// check failing as Windows goes to sleep is not acted upon at the resume.
+static uint64_t AwakeMs()
+{
+    ULONGLONG unbiased = 0;
+    QueryUnbiasedInterruptTime(&unbiased);
+    return unbiased / 10000;
+}
+
 static HealthClock Now()
 {
-    return {GetTickCount64(), FileTimeNow()};
+    return {AwakeMs(), FileTimeNow()};
 }
 
 static bool Stopping()
@@ -154,9 +164,9 @@ static bool RunRound()
     HealthRound round;
     JudgeHealthRound(&g_monitor.episodes, results, now, false, &round);
     ReportNotes(round);
-    HealthResult repair = {};
+    HealthResult &repair = g_monitor.repair;
     if (round.action == kActRepair) {
-        repair = RunHealthCommand(g_monitor.settings.repairCommand, g_monitor.settings.commandTimeout, g_monitor.stopEvent);
+        repair = RunRepairCommand(g_monitor.settings.repairCommand, g_monitor.settings.commandTimeout, g_monitor.stopEvent);
         now = Now();
         if (Stopping() || !RunChecks(results)) return false;
         JudgeHealthRound(&g_monitor.episodes, results, now, true, &round);
@@ -170,12 +180,12 @@ static bool RunRound()
 
 static DWORD WINAPI RunHealthMonitor(void *)
 {
-    uint64_t next = GetTickCount64();
+    uint64_t next = AwakeMs();
     for (;;) {
-        uint64_t now = GetTickCount64();
+        uint64_t now = AwakeMs();
         DWORD pause = next > now ? static_cast<DWORD>(next - now) : 0;  // at most an interval of 3600 s
         if (WaitForSingleObject(g_monitor.stopEvent, pause) != WAIT_TIMEOUT) return 0;
-        uint64_t start = GetTickCount64();
+        uint64_t start = AwakeMs();
         if (!RunRound()) return 0;
         next = NextHealthRoundTick(g_monitor.episodes, start, g_monitor.settings.checkInterval);
     }

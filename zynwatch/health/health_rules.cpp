@@ -1,5 +1,6 @@
 #include "health/health_rules.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -33,6 +34,31 @@ bool JudgeHealthTextType(uint32_t type, bool expandable, char *reason, size_t re
 {
     if (type == kTypeSz || (expandable && type == kTypeExpandSz)) return true;
     snprintf(reason, reasonSize, "its type is not %s", expandable ? "REG_SZ or REG_EXPAND_SZ" : "REG_SZ");
+    return false;
+}
+
+// True when the word of length characters ends in one of the extensions CreateProcess runs.
+static bool EndsInProgramExtension(const char *word, size_t length)
+{
+    static const char *const kExtensions[] = {".exe", ".com", ".bat", ".cmd"};
+    if (length < 4) return false;
+    for (const char *extension : kExtensions) {
+        bool same = true;
+        for (size_t i = 0; i < 4; ++i) same = same && tolower(static_cast<unsigned char>(word[length - 4 + i])) == extension[i];
+        if (same) return true;
+    }
+    return false;
+}
+
+bool JudgeCommandQuoting(const char *commandLine, char *reason, size_t reasonSize)
+{
+    const char *word = commandLine + strspn(commandLine, " \t");
+    size_t length = strcspn(word, " \t");
+    if (*word == '"' || word[length] == '\0') return true;
+    if (strcspn(word, "\\/:") >= length || EndsInProgramExtension(word, length)) return true;
+    int shown = length < 60 ? static_cast<int>(length) : 60;
+    snprintf(reason, reasonSize, "its program path is not quoted and holds a space: Windows would run %.*s.exe first",
+             shown, word);
     return false;
 }
 
@@ -210,7 +236,8 @@ static size_t LongestFailing(const HealthEpisodes &episodes)
 // Withholds, or refuses to when the last withholding is less than a day away.
 static void Withhold(HealthEpisodes *episodes, const HealthClock &now, HealthRound *round)
 {
-    if (WithinADay(episodes->lastWithheld, now.fileTime)) {
+    episodes->refused = WithinADay(episodes->lastWithheld, now.fileTime);
+    if (episodes->refused) {
         round->action = kActRefuse;
         return;
     }
@@ -250,6 +277,13 @@ static void EndEpisode(HealthEpisodes *episodes, bool afterRepair, const bool *w
         episodes->withheld = false;
     }
     episodes->acted = false;
+    episodes->refused = false;
+}
+
+// The entry names a check that still fails: the one acted upon, if it does.
+static void ActOnStillFailing(HealthEpisodes *episodes, size_t failing, HealthRound *round)
+{
+    if (episodes->checks[episodes->actedCheck].state != kCheckFailed) Act(episodes, failing, round);
 }
 
 void JudgeHealthRound(HealthEpisodes *episodes, const HealthResult *results, const HealthClock &now, bool afterRepair,
@@ -271,8 +305,12 @@ void JudgeHealthRound(HealthEpisodes *episodes, const HealthResult *results, con
         return;
     }
     if (afterRepair) {
-        // The entry names a check that still fails: the one that ran out of grace, if it does.
-        if (episodes->checks[episodes->actedCheck].state != kCheckFailed) Act(episodes, failing, round);
+        ActOnStillFailing(episodes, failing, round);
+        Withhold(episodes, now, round);
+        return;
+    }
+    if (episodes->refused && !WithinADay(episodes->lastWithheld, now.fileTime)) {
+        ActOnStillFailing(episodes, failing, round);
         Withhold(episodes, now, round);
         return;
     }

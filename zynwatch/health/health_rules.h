@@ -65,6 +65,11 @@ bool JudgeHealthNumber(const HealthNumberRule &rule, uint32_t type, uint32_t siz
 // A command line may be REG_SZ or REG_EXPAND_SZ, a folder REG_SZ only; false with the reason.
 bool JudgeHealthTextType(uint32_t type, bool expandable, char *reason, size_t reasonSize);
 
+// A command line whose program path is not in double quotes and runs into a space, as
+// "C:\Program Files\x.exe", would run C:\Program.exe first, as LocalSystem: false with the reason.
+// A first word that is a bare name ("cmd") or ends in .exe, .com, .bat or .cmd is taken as written.
+bool JudgeCommandQuoting(const char *commandLine, char *reason, size_t reasonSize);
+
 // The reason for a text that does not fit: "it is longer than N characters".
 void DescribeTooLong(size_t limit, char *reason, size_t reasonSize);
 
@@ -117,7 +122,8 @@ void DescribeHealthCause(const HealthCause &cause, char *text, size_t size);
 // ran and ended with exit code 0", "the RepairCommand could not run: error 2" ...
 void DescribeRepair(bool configured, const HealthResult &repair, char *text, size_t size);
 
-// Both clocks of a moment: a monotonic one for the waits, the wall clock for what is shown.
+// Both clocks of a moment: a monotonic one that stands still while Windows sleeps, for the grace
+// and the waits, and the wall clock for what is shown and for the once-a-day rule.
 struct HealthClock {
     uint64_t tickMs;
     uint64_t fileTime;  // 100 ns since 1601, UTC
@@ -150,6 +156,7 @@ struct HealthEpisodes {
     uint64_t actedSince;    // FILETIME the acted check began to fail
     bool withheld;
     uint64_t withheldSince;
+    bool refused;  // the present episode's withholding was refused by the once-a-day rule
 };
 
 enum HealthNoteKind { kNoteFailed, kNoteNeverPassed, kNotePassed };
@@ -174,7 +181,8 @@ struct HealthRound {
 void BeginHealthEpisodes(HealthEpisodes *episodes, size_t checkCount, uint32_t graceSeconds, bool repairConfigured,
                          uint64_t lastWithheld);
 
-// Notes one round of results taken at now; afterRepair when the round follows a kActRepair.
+// Notes one round of results taken at now; afterRepair when the round follows a kActRepair. A
+// withholding refused by the once-a-day rule is taken up in the first round a day after the last.
 void JudgeHealthRound(HealthEpisodes *episodes, const HealthResult *results, const HealthClock &now, bool afterRepair,
                       HealthRound *round);
 

@@ -58,6 +58,15 @@ static bool QueryText(SettingsView view, const char *name, bool expandable, char
     return true;
 }
 
+// An unquoted program path that runs into a space is refused, as Windows would read it otherwise.
+static void JudgeCommand(const char *name, bool warn, char *text)
+{
+    char reason[kHealthReasonSize];
+    if (text[0] == '\0' || JudgeCommandQuoting(text, reason, sizeof(reason))) return;
+    text[0] = '\0';
+    Ignore(warn, name, reason);
+}
+
 // A command line (expanded when it is REG_EXPAND_SZ) or a folder; empty when absent or ignored.
 static void ReadText(SettingsView view, const char *name, bool expandable, bool warn, char *text, size_t size)
 {
@@ -111,7 +120,9 @@ void ReadHealthSettings(HealthSettings *settings, bool warn, SettingsView view)
     settings->checkInterval = kHealthCheckIntervalRule.fallback;
     settings->gracePeriod = kHealthGracePeriodRule.fallback;
     ReadText(view, kHealthCommandValue, true, warn, settings->command, sizeof(settings->command));
+    JudgeCommand(kHealthCommandValue, warn, settings->command);
     ReadText(view, kRepairCommandValue, true, warn, settings->repairCommand, sizeof(settings->repairCommand));
+    JudgeCommand(kRepairCommandValue, warn, settings->repairCommand);
     ReadText(view, kHealthFolderValue, false, warn, settings->folder, sizeof(settings->folder));
     ReadServices(view, warn, settings);
     ReadNumber(view, kHealthMinAvailableRule, warn, &settings->minAvailableMB);

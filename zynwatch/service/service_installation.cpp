@@ -17,7 +17,6 @@
 const DWORD kPathSize = 260;
 const DWORD kModulePathCapacity = 259;
 const DWORD kStopPollMs = 1000;
-const DWORD kStopWaitPolls = 30;  // a service still stopping after about 30 s did not stop cleanly
 const char kNoDependencies[] = "\0";  // an empty list: two zeros
 
 static const char *ErrorText()
@@ -82,15 +81,23 @@ bool InstallService(const CommandOptions &options)
     return true;
 }
 
-// Prints "Stopping", one dot per poll that still finds the service stopping, for about 30 s at
-// most, then the outcome; true when it stopped.
+// Starting or stopping: the service takes no stop control, and how it ends is still open.
+static bool Pending(DWORD state)
+{
+    return state == SERVICE_START_PENDING || state == SERVICE_STOP_PENDING;
+}
+
+// Prints "Stopping", one dot per poll that still finds the service starting, stopping or running,
+// for about 40 s at most, then the outcome; true when it stopped. A start that ends meanwhile is
+// sent the stop it could not take before.
 static bool WaitForServiceStop(SC_HANDLE service, SERVICE_STATUS *status)
 {
     printf("Stopping %s.", kServiceDisplayName);
     fflush(stdout);
     Sleep(kStopPollMs);
     for (DWORD polls = 1; QueryServiceStatus(service, status); ++polls) {
-        if (status->dwCurrentState != SERVICE_STOP_PENDING || polls >= kStopWaitPolls) break;
+        if (status->dwCurrentState == SERVICE_RUNNING) ControlService(service, SERVICE_CONTROL_STOP, status);
+        if (status->dwCurrentState == SERVICE_STOPPED || polls >= kServiceStopWaitSeconds) break;
         printf(".");
         fflush(stdout);
         Sleep(kStopPollMs);
@@ -121,19 +128,27 @@ static bool StopWatchdogForRemoval()
     return false;
 }
 
-// Stops the service if it runs. A stop that may have left the BMC's watchdog running, this one or
-// an earlier one of a service found stopped, is followed by the stop request. False when the
-// watchdog may still run.
+// The state of a service that refused the stop control; 0 when it cannot be learnt.
+static DWORD StateAfterRefusal(SC_HANDLE service, SERVICE_STATUS *status)
+{
+    return QueryServiceStatus(service, status) ? status->dwCurrentState : 0;
+}
+
+// Stops the service if it runs, and waits for one that is starting or stopping: refused the stop
+// meanwhile, it may still leave the timer running. A stop that may have left the BMC's watchdog
+// running, this one, an earlier one of a service found stopped, or one that never came from a
+// service that refuses it while not stopped (its process hangs or is gone), is followed by the
+// stop request. False when the watchdog may still run.
 static bool StopForRemoval(SC_HANDLE service)
 {
     SERVICE_STATUS status = {};
     bool stopped = false;
-    if (ControlService(service, SERVICE_CONTROL_STOP, &status)) {
+    bool accepted = ControlService(service, SERVICE_CONTROL_STOP, &status) != FALSE;
+    DWORD state = accepted ? SERVICE_STOP_PENDING : StateAfterRefusal(service, &status);
+    if (Pending(state)) {
         stopped = WaitForServiceStop(service, &status);
-    } else if (QueryServiceStatus(service, &status) && status.dwCurrentState == SERVICE_STOPPED) {
-        stopped = true;
     } else {
-        return true;  // neither stopped nor stopping: nothing of its stop to judge
+        stopped = state == SERVICE_STOPPED;
     }
     return StopLeftNoTimer(stopped, status.dwWin32ExitCode) || StopWatchdogForRemoval();
 }

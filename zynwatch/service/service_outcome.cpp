@@ -4,7 +4,7 @@
 
 uint32_t ServiceExitCode(const ServiceOutcome &outcome)
 {
-    if (outcome.startFailed) return kStartFailureExitCode;
     if (outcome.timerLeftRunning) return kStopFailureExitCode;
+    if (outcome.startFailed) return kStartFailureExitCode;
     return outcome.reportFailure;
 }

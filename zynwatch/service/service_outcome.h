@@ -14,6 +14,6 @@ struct ServiceOutcome {
     uint32_t reportFailure;    // the error of the last status report that failed, 0 when none did
 };
 
-// 20 after a start failure, else 1117 when the timer may still run, else a failed report's error,
-// else 0.
+// 1117 when the timer may still run, whatever else failed: a start failure's 20 would tell a
+// removal that no timer was left. Else 20 after a start failure, else a failed report's error, else 0.
 uint32_t ServiceExitCode(const ServiceOutcome &outcome);

@@ -284,11 +284,16 @@ static WaitEnd WaitOutPause(WatchdogKeeper *keeper, const ServiceEvents &events,
     }
 }
 
+// Withheld heartbeats leave the watchdog to run out, so it is checked each interval instead.
 static void RunHeartbeats(WatchdogKeeper *keeper, const ServiceEvents &events)
 {
     for (;;) {
         uint32_t pause = NextHeartbeatPause(keeper);
-        if (!HeartbeatsWithheld()) pause = PauseAfterHeartbeat(pause, SendHeartbeat(keeper));
+        if (HeartbeatsWithheld()) {
+            KeepWithheldWatchdog(keeper);
+        } else {
+            pause = PauseAfterHeartbeat(pause, SendHeartbeat(keeper));
+        }
         WaitEnd end = WaitOutPause(keeper, events, HeartbeatWaitMilliseconds(pause));
         if (end == kWaitStop) return;
         if (end == kWaitPower && !FollowPowerChange(keeper, events)) return;
@@ -329,11 +334,21 @@ static void CloseServiceEvents()
     }
 }
 
-// Arms, heartbeats until the stop event, then stops the watchdog or, at shutdown, hands it over.
+// Running is reported only once the watchdog counts down, and not when a stop came meanwhile.
+static bool ReportArmedRunning(const ServiceEvents &events)
+{
+    if (WaitForSingleObject(events.stop, 0) != WAIT_TIMEOUT) return false;
+    return ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0) != FALSE;
+}
+
+// Arms, reports running, heartbeats until the stop event, then stops the watchdog or, at shutdown,
+// hands it over. An arm that fails ends the start, so whoever started the service learns it.
 static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
 {
     WatchdogKeeper keeper;
-    if (StartKeepingWatchdog(&keeper, shutdownTimeout, SettingsAtStart())) {
+    if (!StartKeepingWatchdog(&keeper, shutdownTimeout, SettingsAtStart())) {
+        ReportStartFailure();
+    } else if (ReportArmedRunning(events)) {
         StartHealthMonitor(keeper.settings);
         PublishStartSettings();
         RunHeartbeats(&keeper, events);
@@ -342,21 +357,19 @@ static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
             HandOverToShutdown(&keeper);
             return;
         }
-    } else {
-        ReportStartFailure();
     }
     if (!StopKeptWatchdog(&keeper, ReportStopRetry)) NoteTimerLeftRunning();
 }
 
 void RunWatchdogService()
 {
-    if (!ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kStartWaitHint)) return;
+    if (!ReportServiceStatus(SERVICE_START_PENDING, NO_ERROR, kKeeperStartWaitHintMs)) return;
     ServiceEvents events;
     if (CreateServiceEvents(&events)) {
         BeginSettingsReload();
         uint16_t shutdownTimeout = ReadShutdownTimeout();
         AcceptPreshutdown(shutdownTimeout != 0);
-        if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) KeepWatchdog(events, shutdownTimeout);
+        KeepWatchdog(events, shutdownTimeout);
         EndSettingsReload();
         RemoveHeartbeatPublication();
     } else {

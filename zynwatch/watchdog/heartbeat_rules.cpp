@@ -48,15 +48,43 @@ bool IntervalWarningDue(IntervalWatch *watch, uint32_t configured, bool read, ui
     return replaced && changed;
 }
 
-HealthChange NoteHeartbeat(HeartbeatHealth *health, bool succeeded, uint32_t *failures)
+uint32_t SuspendStopPauseMs(uint64_t elapsedMs)
+{
+    return elapsedMs < kSuspendStopWindowMs ? kSuspendStopPauseMs : kStopRetryPauseMs;
+}
+
+HealthChange NoteHeartbeat(HeartbeatHealth *health, bool succeeded, uint64_t nowMs, uint32_t *failures)
 {
     if (!succeeded) {
-        ++health->failures;
-        return health->failures == 1 ? kHealthFirstFailure : kHealthUnchanged;
+        if (health->failures++ != 0) return kHealthUnchanged;
+        health->failingSinceMs = nowMs;
+        return kHealthFirstFailure;
     }
     *failures = health->failures;
     health->failures = 0;
+    health->lastSuccessMs = nowMs;
+    health->lastingReported = false;
     return *failures != 0 ? kHealthRecovered : kHealthUnchanged;
+}
+
+uint64_t LastingFailureMs(const WatchdogSettings &settings)
+{
+    uint64_t third = static_cast<uint64_t>(WatchdogDeadlineSeconds(settings)) * 1000 / 3;
+    return third < kLastingFailureMostMs ? third : kLastingFailureMostMs;
+}
+
+bool LastingFailureDue(HeartbeatHealth *health, const WatchdogSettings &settings, uint64_t nowMs)
+{
+    if (health->failures == 0 || health->lastingReported) return false;
+    if (nowMs - health->failingSinceMs < LastingFailureMs(settings)) return false;
+    health->lastingReported = true;
+    return true;
+}
+
+uint32_t SecondsUntilTimeout(const HeartbeatHealth &health, const WatchdogSettings &settings, uint64_t nowMs)
+{
+    uint64_t endsMs = health.lastSuccessMs + static_cast<uint64_t>(settings.timeoutValue) * 1000;
+    return endsMs > nowMs ? static_cast<uint32_t>((endsMs - nowMs) / 1000) : 0;
 }
 
 // True when no entry of this kind was written within the last hour; notes it as written then.
@@ -68,10 +96,11 @@ static bool WriteNow(bool *written, uint64_t *writtenMs, uint64_t nowMs)
     return true;
 }
 
-bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, UnwrittenHealth *unwritten)
+bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, UnwrittenHealth *unwritten, bool forced)
 {
     if (change == kHealthUnchanged) return false;
     bool failure = change == kHealthFirstFailure;
+    if (forced) (failure ? log->failureWritten : log->recoveryWritten) = false;
     bool due = failure ? WriteNow(&log->failureWritten, &log->failureWrittenMs, nowMs)
                        : WriteNow(&log->recoveryWritten, &log->recoveryWrittenMs, nowMs);
     if (!due) {
@@ -82,4 +111,9 @@ bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, Unwritt
     log->unwrittenFailures = 0;
     log->unwrittenRecoveries = 0;
     return true;
+}
+
+bool WithheldTimerNeedsRearm(const WatchdogReading &reading)
+{
+    return !ReadingRunning(reading) && (reading.expirationFlags & kSmsOsExpirationFlag) == 0;
 }

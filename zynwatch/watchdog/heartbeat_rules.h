@@ -5,11 +5,14 @@
 #include <stdint.h>
 
 #include "configuration/service_configuration_rules.h"
+#include "watchdog/watchdog_messages.h"
+#include "watchdog_stop.h"
 
 const uint32_t kRequestTimeoutSeconds = 5;     // the longest a heartbeat waits for the BMC
 const uint32_t kFallbackHeartbeatSeconds = 1;  // pause when the interval is 0 or cannot be read
 const uint32_t kRetryPauseSeconds = 2;         // pause after a heartbeat that failed
 const uint32_t kPreTimeoutRoomSeconds = 30;    // least time from a heartbeat to the pre-timeout interrupt
+const uint64_t kLastingFailureMostMs = 30000;  // heartbeats failing this long tell at once
 
 // True when a configured pre-timeout interrupt cannot be armed: it would fire less than 30 s after
 // a heartbeat, or the BMC would refuse its interval as not shorter than the timeout.
@@ -43,15 +46,41 @@ struct IntervalWatch {
 // previous heartbeat (the first heartbeat counts as a change).
 bool IntervalWarningDue(IntervalWatch *watch, uint32_t configured, bool read, uint32_t used);
 
-// Heartbeats that failed in a row since the last one that succeeded.
+// Windows sleeps about two seconds after it told of a suspend, whatever its services still do: the
+// control handler waits at most 1.5 s for the stop, and within that time a refused stop is tried
+// again every 100 ms, so one busy answer costs a tenth of a second and not the sleep's protection.
+const uint64_t kSuspendStopWindowMs = 1500;
+const uint32_t kSuspendStopPauseMs = 100;
+
+// The pause before the next try of a suspend's stop, the first elapsedMs ago: short within the
+// window, the stop's usual pace after it.
+uint32_t SuspendStopPauseMs(uint64_t elapsedMs);
+
+// Heartbeats that failed in a row since the last one that succeeded, and when (a steady clock in
+// milliseconds) the last succeeded and the failures began.
 struct HeartbeatHealth {
     uint32_t failures;
+    uint64_t lastSuccessMs;
+    uint64_t failingSinceMs;
+    bool lastingReported;  // this run of failures has its lasting failure's entry
 };
 
 enum HealthChange { kHealthUnchanged, kHealthFirstFailure, kHealthRecovered };
 
-// Notes one heartbeat's result; on recovery failures gives how many failed in a row before it.
-HealthChange NoteHeartbeat(HeartbeatHealth *health, bool succeeded, uint32_t *failures);
+// Notes one heartbeat's result at nowMs; on recovery failures gives how many failed in a row before it.
+HealthChange NoteHeartbeat(HeartbeatHealth *health, bool succeeded, uint64_t nowMs, uint32_t *failures);
+
+// How long heartbeats fail before the failure counts as lasting: a third of the deadline, or 30 s,
+// whichever is shorter. A flap is over well within it; a lasting failure leaves the BMC acting soon.
+uint64_t LastingFailureMs(const WatchdogSettings &settings);
+
+// True once per run of failures, when it has lasted LastingFailureMs by nowMs: its entry is written
+// whatever the hourly limit.
+bool LastingFailureDue(HeartbeatHealth *health, const WatchdogSettings &settings, uint64_t nowMs);
+
+// Seconds until the BMC's countdown, started by the last heartbeat that succeeded, runs out; 0 when
+// it has.
+uint32_t SecondsUntilTimeout(const HeartbeatHealth &health, const WatchdogSettings &settings, uint64_t nowMs);
 
 // The health entries written: at most one failure warning and one recovery entry an hour; the
 // changes left unwritten are counted for the next entry that is written.
@@ -73,5 +102,12 @@ struct UnwrittenHealth {
 };
 
 // Whether the entry of a change at nowMs (a steady clock in milliseconds) is written; when it is,
-// unwritten gives the changes left out since the last entry written.
-bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, UnwrittenHealth *unwritten);
+// unwritten gives the changes left out since the last entry written. With forced (the recovery
+// from a lasting failure) it is written whatever the hourly limit.
+bool HealthEntryDue(HealthLog *log, HealthChange change, uint64_t nowMs, UnwrittenHealth *unwritten,
+                    bool forced = false);
+
+// While the heartbeats are withheld: a timer found stopped that did not expire lost its settings or
+// was stopped by someone else, and no longer guards the server judged hung. One that counts down,
+// or whose SMS/OS expiration flag says the BMC has acted, is left alone.
+bool WithheldTimerNeedsRearm(const WatchdogReading &reading);

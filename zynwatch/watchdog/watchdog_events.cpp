@@ -69,6 +69,42 @@ void ReportHeartbeatFailed(const WatchdogOutcome &outcome, const UnwrittenHealth
     WriteHealthEvent(EVENTLOG_WARNING_TYPE, MSG_HEARTBEAT_FAILED, MSG_HEARTBEAT_FAILED_COUNTING, cause, unwritten);
 }
 
+// The local time seconds from now, as "2026-12-08 16:26:03".
+static void LocalTimeIn(uint32_t seconds, char text[kInsertionSize])
+{
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    ULARGE_INTEGER then = {{now.dwLowDateTime, now.dwHighDateTime}};
+    then.QuadPart += static_cast<ULONGLONG>(seconds) * 10000000;
+    FILETIME utc = {then.LowPart, then.HighPart};
+    SYSTEMTIME universal = {}, local = {};
+    if (!FileTimeToSystemTime(&utc, &universal) || !SystemTimeToTzSpecificLocalTime(nullptr, &universal, &local)) {
+        local = universal;
+    }
+    snprintf(text, kInsertionSize, "%04u-%02u-%02u %02u:%02u:%02u", local.wYear, local.wMonth, local.wDay, local.wHour,
+             local.wMinute, local.wSecond);
+}
+
+void ReportHeartbeatsFailing(uint32_t failingSeconds, const WatchdogOutcome &last, uint32_t secondsLeft,
+                             const WatchdogSettings &settings)
+{
+    char failing[kInsertionSize], cause[kInsertionSize], at[kInsertionSize], left[kInsertionSize];
+    Number(failingSeconds, failing);
+    DescribeOutcome(last, cause, sizeof(cause));
+    LocalTimeIn(secondsLeft, at);
+    Number(secondsLeft, left);
+    const char *strings[5] = {failing, cause, TimeoutActionName(settings.timeoutAction), at, left};
+    WriteServiceEvent(EVENTLOG_ERROR_TYPE, MSG_HEARTBEATS_FAILING, 5, strings);
+}
+
+void ReportWithheldWatchdogRearmed(const WatchdogSettings &settings)
+{
+    char seconds[kInsertionSize];
+    Number(settings.timeoutValue, seconds);
+    const char *strings[2] = {seconds, TimeoutActionName(settings.timeoutAction)};
+    WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_WITHHELD_WATCHDOG_REARMED, 2, strings);
+}
+
 void ReportHeartbeatsResumed(uint32_t failures, const UnwrittenHealth &unwritten)
 {
     char count[kInsertionSize];

@@ -19,6 +19,13 @@ void ReportHeartbeatIntervalReplaced(uint32_t configured, uint32_t used, uint32_
 // The first failed heartbeat after one that succeeded, with the health entries left unwritten before it.
 void ReportHeartbeatFailed(const WatchdogOutcome &outcome, const UnwrittenHealth &unwritten);
 
+// Heartbeats have failed for failingSeconds: the BMC's countdown runs out in secondsLeft.
+void ReportHeartbeatsFailing(uint32_t failingSeconds, const WatchdogOutcome &last, uint32_t secondsLeft,
+                             const WatchdogSettings &settings);
+
+// The heartbeats are withheld, and the watchdog was found stopped without having expired: armed again.
+void ReportWithheldWatchdogRearmed(const WatchdogSettings &settings);
+
 // The first heartbeat that succeeded after failures, with the health entries left unwritten before it.
 void ReportHeartbeatsResumed(uint32_t failures, const UnwrittenHealth &unwritten);
 

@@ -48,7 +48,9 @@ bool StartKeepingWatchdog(WatchdogKeeper *keeper, uint16_t shutdownTimeout, Sett
     ReportPreviousExpiry();
     if (!ArmWatchdog(keeper->settings)) return false;
     VerifyArming(keeper->settings);
-    return ResetWatchdog();
+    if (!ResetWatchdog()) return false;
+    keeper->health.lastSuccessMs = GetTickCount64();
+    return true;
 }
 
 uint32_t NextHeartbeatPause(WatchdogKeeper *keeper)
@@ -66,12 +68,13 @@ uint32_t NextHeartbeatPause(WatchdogKeeper *keeper)
 static bool Rearm(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
 {
     keeper->rearmPending = !(ArmWatchdog(keeper->settings, outcome) && ResetWatchdog(outcome));
+    if (!keeper->rearmPending) keeper->settingsPending = false;
     return !keeper->rearmPending;
 }
 
 static bool Heartbeat(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
 {
-    if (keeper->rearmPending) return Rearm(keeper, outcome);
+    if (keeper->rearmPending || keeper->settingsPending) return Rearm(keeper, outcome);
     if (ResetWatchdog(outcome)) return true;
     if (outcome->error != 0 || outcome->completionCode != kCompletionCodeUninitialised) return false;
     ReportWatchdogSettingsLost(keeper->settings);
@@ -94,7 +97,7 @@ bool ApplyWatchdogSettings(WatchdogKeeper *keeper, SettingsSnapshot *repairs, bo
     keeper->settings = armed;
     keeper->interval = {};  // the deadline changed: a replaced interval is worth its warning again
     if (!armNow) {
-        keeper->rearmPending = true;
+        keeper->settingsPending = true;
         return true;
     }
     WatchdogOutcome outcome = {};
@@ -111,26 +114,52 @@ static void PublishFailures(WatchdogKeeper *keeper, bool succeeded, HealthChange
     }
 }
 
+// Heartbeats that keep failing are told at once, whatever the hourly limit: the BMC acts soon.
+static void ReportLastingFailure(WatchdogKeeper *keeper, const WatchdogOutcome &outcome, uint64_t nowMs)
+{
+    if (!LastingFailureDue(&keeper->health, keeper->settings, nowMs)) return;
+    uint32_t failingSeconds = static_cast<uint32_t>((nowMs - keeper->health.failingSinceMs) / 1000);
+    ReportHeartbeatsFailing(failingSeconds, outcome, SecondsUntilTimeout(keeper->health, keeper->settings, nowMs),
+                            keeper->settings);
+}
+
 bool SendHeartbeat(WatchdogKeeper *keeper)
 {
     WatchdogOutcome outcome = {};
     bool succeeded = Heartbeat(keeper, &outcome);
+    uint64_t now = GetTickCount64();
+    bool wasLasting = keeper->health.lastingReported;
     uint32_t failures = 0;
-    HealthChange change = NoteHeartbeat(&keeper->health, succeeded, &failures);
+    HealthChange change = NoteHeartbeat(&keeper->health, succeeded, now, &failures);
     PublishFailures(keeper, succeeded, change);
+    ReportLastingFailure(keeper, outcome, now);
     UnwrittenHealth unwritten = {};
-    if (!HealthEntryDue(&keeper->healthLog, change, GetTickCount64(), &unwritten)) return succeeded;
+    // The end of a failure told as lasting is told as well.
+    if (!HealthEntryDue(&keeper->healthLog, change, now, &unwritten, wasLasting)) return succeeded;
     if (change == kHealthFirstFailure) ReportHeartbeatFailed(outcome, unwritten);
     if (change == kHealthRecovered) ReportHeartbeatsResumed(failures, unwritten);
     return succeeded;
 }
 
+void KeepWithheldWatchdog(WatchdogKeeper *keeper)
+{
+    if (!keeper->rearmPending) {
+        WatchdogReading reading;
+        if (!ReadWatchdogTimer(&reading) || !WithheldTimerNeedsRearm(reading)) return;
+        ReportWithheldWatchdogRearmed(keeper->settings);
+    }
+    WatchdogOutcome outcome = {};
+    if (Rearm(keeper, &outcome)) keeper->health.lastSuccessMs = GetTickCount64();
+}
+
 static void NothingBeforeRetry() {}
 
-// The stop request with its retry; gives the tries and, in *last, how the last one ended.
-static uint32_t StopWithRetry(void (*beforeRetry)(), bool *stopped, WatchdogOutcome *last)
+// The stop request with its retry at pauses of pauseMs; gives the tries and, in *last, how the
+// last one ended.
+static uint32_t StopWithRetry(void (*beforeRetry)(), bool *stopped, WatchdogOutcome *last,
+                              uint32_t (*pauseMs)(uint64_t) = StopRetryPauseMs)
 {
-    return RetryWatchdogStop([last] { return StopWatchdog(last); }, beforeRetry, stopped);
+    return RetryWatchdogStop([last] { return StopWatchdog(last); }, beforeRetry, stopped, pauseMs);
 }
 
 bool StopKeptWatchdog(const WatchdogKeeper *keeper, void (*beforeRetry)())
@@ -146,7 +175,7 @@ void SuspendKeptWatchdog(const WatchdogKeeper *keeper)
 {
     bool stopped = false;
     WatchdogOutcome last = {};
-    uint32_t tries = StopWithRetry(NothingBeforeRetry, &stopped, &last);
+    uint32_t tries = StopWithRetry(NothingBeforeRetry, &stopped, &last, SuspendStopPauseMs);
     if (stopped) {
         ReportSuspendStoppedWatchdog();
     } else {

@@ -15,6 +15,7 @@ struct WatchdogKeeper {
     HeartbeatHealth health;
     HealthLog healthLog;
     bool rearmPending;  // the BMC lost its settings, or Windows resumed, and a re-arm has not succeeded yet
+    bool settingsPending;  // changed settings wait for the next heartbeat: a withheld countdown is left to run
     uint32_t failedHeartbeats;  // since the start, published for -status
 };
 
@@ -33,14 +34,20 @@ bool ApplyWatchdogSettings(WatchdogKeeper *keeper, SettingsSnapshot *repairs, bo
 uint32_t NextHeartbeatPause(WatchdogKeeper *keeper);
 
 // One heartbeat, with the re-arm of a BMC that answers 0x80 and the health entries; true when
-// it reached the BMC.
+// it reached the BMC. Failures that last are told at once, with when the BMC acts.
 bool SendHeartbeat(WatchdogKeeper *keeper);
+
+// In place of a heartbeat while the heartbeats are withheld: the watchdog must still count down to
+// the BMC's action. Reads it with Get Watchdog Timer and arms and starts it again when it lost its
+// settings or was stopped, and after a resume; the BMC then acts TimeoutValue seconds later.
+void KeepWithheldWatchdog(WatchdogKeeper *keeper);
 
 // Stops the watchdog, trying again for about 10 s and at least three times in all, with
 // beforeRetry called before each retry. False, with an error entry, when every try failed.
 bool StopKeptWatchdog(const WatchdogKeeper *keeper, void (*beforeRetry)());
 
-// Windows goes to sleep: stops the watchdog with the stop's retry and writes an entry either way.
+// Windows goes to sleep: stops the watchdog with the stop's retry, at short pauses while Windows
+// waits, and writes an entry either way.
 void SuspendKeptWatchdog(const WatchdogKeeper *keeper);
 
 // Windows resumed: writes an entry; the next heartbeat, due at once, arms the watchdog again.
@@ -50,3 +57,6 @@ void ResumeKeptWatchdog(WatchdogKeeper *keeper);
 void HandOverToShutdown(const WatchdogKeeper *keeper);
 
 const uint32_t kStopRetryWaitHintMs = 10000;  // the pause and one request of at most 6 s, with room
+// StartKeepingWatchdog's four requests (Get, Set, Get, Reset) of at most 6 s each, with room: the
+// start stays pending that long at most.
+const uint32_t kKeeperStartWaitHintMs = 30000;

@@ -131,9 +131,11 @@ expect_machine "$HALF" "-q, update, library held"
 release_files
 
 # The update while the service program and the 32-bit library of an earlier installation are held:
-# the 32-bit failure is reported, the service step is skipped without a word, 0. Leaves the
-# installation with both held files as they were and no service registered.
+# the 32-bit failure is reported, and so is the service program's, which ends the run with 2: no
+# deployment tool may count a server without its service as installed. Leaves the installation with
+# both held files as they were and no service registered.
 step update-program-held
+SHARING_VIOLATION_TEXT='Sharing violation. (0x20)'  # Wine's text for ERROR_SHARING_VIOLATION
 echo "an earlier service program" > "$SERVICE_PROGRAM"
 echo "an earlier 32-bit library" > "$LIBRARY32"
 hold_file 'C:\windows\system32\zynwatch.exe'
@@ -145,8 +147,11 @@ Ready to overwrite...
 Update driver successfully!
 Detect BMC device ...Available!
 Update VX7API library successfully!
-Faile: Unable to copy 32bit library C:\\windows\\SysWOW64\\zynvx7w.dll!" "$OUT" "-q, update, service program and 32-bit library held"
-expect_eq 0 "$CODE" "-q, update, service program and 32-bit library held"
+Faile: Unable to copy 32bit library C:\\windows\\SysWOW64\\zynvx7w.dll!
+Fail: Unable to copy zynwatch.exe to C:\\windows\\system32\\zynwatch.exe - $SHARING_VIOLATION_TEXT
+
+Terminated by user or failed to install driver." "$OUT" "-q, update, service program and 32-bit library held"
+expect_eq 2 "$CODE" "-q, update, service program and 32-bit library held"
 expect_machine "library=packaged library32=other program=other driver=packaged nodes=1 instances=1 imbdrv=present acpi=absent service=absent autoreboot=2" \
     "-q, update, service program and 32-bit library held"
 release_files

@@ -209,11 +209,32 @@ expect_no_match 'Starting' "$OUT" "a stopped service is left stopped"
 expect_match '^state=1 ' "$(zyntest service-status ZynAsrService)" "a stopped service stays stopped"
 zyntest service-start-type ZynAsrService demand || fail "the start type was not set back"
 
+# An update whose BMC check gets no answer while the BMC takes no request at all: the running service
+# cannot stop its watchdog (1117), nor can setup, so the driver and the library stay for whatever can
+# stop it later, and setup ends with 2.
+step update-silent-bmc-timer-running
+start_service "update with a silent BMC"
+zyntest bmc-set status=0xE0040007 count=every
+run_setup -q
+expect_eq "$BANNER
+Found existing device...
+Ready to overwrite...
+Update driver successfully!
+Detect BMC device ...Not available!
+Fail: The BMC watchdog timer may still run: the driver and zynvx7w.dll are kept, so that it can still be stopped.
+
+Terminated by user or failed to install driver." "$OUT" "-q update, silent BMC, timer running"
+expect_eq 2 "$CODE" "-q update, silent BMC, timer running"
+expect_eq 1 "$(bmc_nodes | grep -c .)" "-q update, silent BMC, timer running: the device node stays"
+expect_present "$LIBRARY"
+expect_match '^state=1 exit=1117 ' "$(zyntest service-status ZynAsrService)" "the service's stop left the timer running"
+zyntest bmc-reset
+
 # An update whose BMC check gets no answer takes the driver off again: the running service is stopped
 # first, while it can still disarm the watchdog; it stays registered.
 step update-without-answer
 start_service "update without an answer"
-zyntest bmc-set status=0xE0040007 count=1 command=0x01  # Get Device ID: setup's probe, never a heartbeat
+zyntest bmc-set status=0xE0040007 count=3 command=0x01  # Get Device ID: setup's three tries, never a heartbeat
 run_setup -q
 expect_eq "$BANNER
 Found existing device...
@@ -242,6 +263,14 @@ expect_watchdog_disarmed "update without an answer"
 # it disarms the watchdog while the driver is still there; then the device node, the driver's keys
 # and both libraries go, and the service is deleted with its program.
 step uninstall-while-running
+# Windows keeps a copy of the driver package's INF in its store as oem<N>.inf, which the device's
+# driver key names; Wine installs from the package's INF in place and names that. The store's copy
+# as Windows leaves it, which the uninstallation must take out too.
+class_key=$(w64 reg query 'HKLM\System\CurrentControlSet\Control\Class' /s 2>/dev/null | tr -d '\r' |
+    awk '/^HKEY/ { key = $0 } /InfPath +REG_SZ +IMB64Drv.INF/ { print key; exit }')
+[ -n "$class_key" ] || fail "no driver key names IMB64Drv.INF"
+cp "$ZYN_PACKAGE/windows/IMB64Drv.INF" "$WINEPREFIX/drive_c/windows/inf/oem7.inf"
+w64 reg add "$class_key" /v InfPath /d oem7.inf /f >/dev/null
 start_service "uninstallation"
 setup_in_terminal uninstall -u
 answer uninstall 'remove it\[y/n\]\?$' y
@@ -267,7 +296,7 @@ expect_match '^absent error=2$' "$(zyntest reg-values "$DRIVER_KEY")" "the drive
 expect_match '^absent error=1060' "$(zyntest service-status ZynAsrService)" "the service is gone"
 # Windows unloads the driver with its last device, and the driver file goes; Wine keeps the image
 # loaded in its driver host, which refuses the deletion (detect_and_remove.sh shows the file going).
-expect_absent "$LIBRARY" "$LIBRARY32" "$SERVICE_PROGRAM"
+expect_absent "$LIBRARY" "$LIBRARY32" "$SERVICE_PROGRAM" "$WINEPREFIX/drive_c/windows/inf/oem7.inf"
 
 # Installed and uninstalled silently.
 step silent-install-uninstall

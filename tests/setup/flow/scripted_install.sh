@@ -14,8 +14,9 @@ bmc_never_answers() {
     w64 reg add "HKLM\\$DRIVER_KEY" /v DriverStatus /t REG_DWORD /d 0xE0040007 /f >/dev/null
     cp "$ZYN_PACKAGE/windows/SysWOW64/zynvx7w.dll" "$LIBRARY32"
 }
-# The BMC misses the check's one request; the service is not running, so nothing else asks it.
-no_answer_once() { zyntest bmc-set status=0xE0040007 count=1; }
+# The BMC misses every Get Device ID of the check, which asks three times; the service is not
+# running, so nothing else asks it.
+no_answer_to_the_check() { zyntest bmc-set status=0xE0040007 count=3 command=0x01; }
 # Nothing of the driver or the libraries is left after a check without an answer.
 expect_taken_off() {
     expect_eq "" "$(bmc_nodes)" "$1: the device node is gone"
@@ -72,7 +73,7 @@ expect_eq 1 "$(device_id_requests)" "the BMC was asked once"
 # library's removal question, 8.
 step interactive-update-without-answer
 rm "$LIBRARY"
-no_answer_once
+no_answer_to_the_check
 setup_in_terminal update
 answer update 'remove it\[y/n\]\?$' y
 tmux_wait_for update '\[exit' 120
@@ -88,7 +89,7 @@ expect_taken_off "interactive update without an answer"
 step silent-update-without-answer
 run_setup -n
 expect_eq 0 "$CODE" "-n once the BMC answers"
-no_answer_once
+no_answer_to_the_check
 run_setup -n
 expect_eq "" "$OUT" "-n update without an answer"
 expect_eq 8 "$CODE" "-n update without an answer"

@@ -55,6 +55,33 @@ TEST(HealthRules, ValuesOfTheWrongTypeSizeOrRangeAreIgnoredWithTheReason)
     EXPECT_STREQ("it is not a REG_QWORD of 8 bytes", reason);
 }
 
+// "C:\Program Files\x.exe" unquoted runs C:\Program.exe first, as LocalSystem: refused, naming what
+// would run. A bare name is searched for, a first word with a program's extension is the program.
+TEST(HealthRules, AnUnquotedProgramPathThatRunsIntoASpaceIsRefused)
+{
+    struct Case {
+        const char *commandLine;
+        const char *reason;
+    } cases[] = {
+        {"C:\\Program Files\\Check\\check.exe -quick",
+         "its program path is not quoted and holds a space: Windows would run C:\\Program.exe first"},
+        {"  C:\\Tools\\check now",
+         "its program path is not quoted and holds a space: Windows would run C:\\Tools\\check.exe first"},
+        {"\"C:\\Program Files\\Check\\check.exe\" -quick", "used"},
+        {"C:\\Program Files\\Check\\check.exe",
+         "its program path is not quoted and holds a space: Windows would run C:\\Program.exe first"},
+        {"cmd /c if exist C:\\marker exit 1", "used"},
+        {"C:\\Windows\\system32\\net.exe start LanmanServer", "used"},
+        {"\\\\server\\share\\repair.CMD now", "used"},
+        {"", "used"},
+    };
+    for (const Case &c : cases) {
+        char reason[kHealthReasonSize] = "";
+        bool used = JudgeCommandQuoting(c.commandLine, reason, sizeof(reason));
+        EXPECT_EQ(c.reason, Reason(used, reason)) << c.commandLine;
+    }
+}
+
 // The list ends at its first empty entry or with the data, whether or not that ends in a zero.
 TEST(HealthRules, ServiceNamesAreSplitAndAListTooLongIsIgnoredWhole)
 {
@@ -151,11 +178,12 @@ protected:
         BeginHealthEpisodes(&episodes_, 2, grace, repair, lastWithheld);
     }
 
-    // Judges both results at second `at` and gives the notes and action as text.
-    std::string Round(uint64_t at, bool first, bool second, bool afterRepair = false)
+    // Judges both results at second `at` of time awake, after `asleep` seconds of sleep, and gives
+    // the notes and action as text.
+    std::string Round(uint64_t at, bool first, bool second, bool afterRepair = false, uint64_t asleep = 0)
     {
         HealthResult results[2] = {Result(first), Result(second)};
-        HealthClock now = {at * 1000, kStart + at * kSecond};
+        HealthClock now = {at * 1000, kStart + (at + asleep) * kSecond};
         JudgeHealthRound(&episodes_, results, now, afterRepair, &round_);
         std::string text;
         static const char *const kNotes[] = {"failed", "never passed", "passed"};
@@ -226,6 +254,8 @@ TEST_F(HealthEpisode, AtTheEndOfTheGraceTheRepairRunsAndItsOutcomeDecides)
     EXPECT_EQ(kStart + 81 * kSecond, episodes_.lastWithheld);
 }
 
+// A refusal holds while the day since the last withholding lasts; a check that still fails then is
+// acted upon, and the heartbeats are withheld.
 TEST_F(HealthEpisode, HeartbeatsAreWithheldAtMostOnceIn24Hours)
 {
     const uint64_t day = 24 * 3600;
@@ -234,24 +264,37 @@ TEST_F(HealthEpisode, HeartbeatsAreWithheldAtMostOnceIn24Hours)
     Round(1, false, true);
     EXPECT_EQ("refuse", Round(31, false, true));
     EXPECT_FALSE(episodes_.withheld);
-    EXPECT_EQ("", Round(101, false, true)) << "refused once per episode";
-    EXPECT_EQ("passed 0; ", Round(102, true, true)) << "an episode that was refused ends without resuming";
-    Round(103, false, true);
-    EXPECT_EQ("withhold", Round(133, false, true)) << "a day after the last withholding";
-    EXPECT_EQ("passed 0; resume", Round(140, true, true));
-    Round(150, false, true);
-    EXPECT_EQ("refuse", Round(180, false, true));
-    EXPECT_EQ(kStart + 133 * kSecond, episodes_.lastWithheld) << "a refusal keeps the time of the last withholding";
-    Round(200, true, true);
-    Round(133 + day - 31, false, true);
-    EXPECT_EQ("refuse", Round(133 + day - 1, false, true));
-    Round(133 + day, true, true);
-    Round(133 + day + 1, false, true);
-    EXPECT_EQ("withhold", Round(133 + day + 31, false, true));
+    EXPECT_EQ("", Round(99, false, true)) << "refused once, while the day lasts";
+    EXPECT_EQ("withhold", Round(100, false, true)) << "taken up once a day has passed since the last withholding";
+    EXPECT_EQ(0u, round_.actedCheck);
+    EXPECT_EQ(kStart + 1 * kSecond, round_.actedSince);
+    EXPECT_EQ("passed 0; resume", Round(110, true, true));
+    Round(120, false, true);
+    EXPECT_EQ("refuse", Round(150, false, true));
+    EXPECT_EQ(kStart + 100 * kSecond, episodes_.lastWithheld) << "a refusal keeps the time of the last withholding";
+    EXPECT_EQ("passed 0; ", Round(160, true, true)) << "an episode that was refused ends without resuming";
+    Round(100 + day - 31, false, true);
+    EXPECT_EQ("refuse", Round(100 + day - 1, false, true));
+    Round(100 + day, true, true);
+    Round(100 + day + 1, false, true);
+    EXPECT_EQ("withhold", Round(100 + day + 31, false, true));
 
     EXPECT_FALSE(WithinADay(0, kStart)) << "never";
     EXPECT_TRUE(WithinADay(kStart + (day - 1) * kSecond, kStart)) << "a clock set back counts either way";
     EXPECT_FALSE(WithinADay(kStart + day * kSecond, kStart));
+}
+
+// The grace counts time awake: an hour asleep is no hour of failing. The check that failed as
+// Windows went to sleep is acted upon once it has failed 30 s awake, not in the first round after.
+TEST_F(HealthEpisode, TheGraceCountsTimeAwakeOnly)
+{
+    Begin(30, false);
+    Round(0, true, true);
+    EXPECT_EQ("failed 0; ", Round(10, false, true));
+    EXPECT_EQ("", Round(11, false, true, false, 3600)) << "the first round after an hour asleep";
+    EXPECT_EQ("", Round(39, false, true, false, 3600));
+    EXPECT_EQ("withhold", Round(40, false, true, false, 3600));
+    EXPECT_EQ(kStart + 10 * kSecond, round_.actedSince) << "shown on the wall clock";
 }
 
 // The round after a failure comes when its grace ends, not up to an interval later.

@@ -3,7 +3,8 @@
 // control: Wine's ControlService refuses control 15 with error 87 (as Windows does for a caller),
 // and its shutdown sends services no control at all. "ZynSuspendTest" and "ZynResumeTest" deliver
 // the power events of a suspend (PBT_APMSUSPEND) and an automatic resume (PBT_APMRESUMEAUTOMATIC):
-// Wine has no sleep and sends services no power event.
+// Wine has no sleep and sends services no power event. "ZynControlReturnedTest" is set each time
+// the handler has returned, when Windows would go on, to sleep say.
 #include <windows.h>
 
 #include "service/service_runtime.h"
@@ -22,6 +23,8 @@ const Trigger kTriggers[] = {
 };
 const DWORD kTriggerCount = sizeof(kTriggers) / sizeof(kTriggers[0]);
 
+static HANDLE g_returned;
+
 // Each setting of an event delivers its control once, on this thread, as the dispatcher would.
 static DWORD WINAPI DeliverControls(void *events)
 {
@@ -30,6 +33,7 @@ static DWORD WINAPI DeliverControls(void *events)
         DWORD which = WaitForMultipleObjects(kTriggerCount, handles, FALSE, INFINITE) - WAIT_OBJECT_0;
         if (which >= kTriggerCount) return 0;
         ServiceControlHandler(kTriggers[which].control, kTriggers[which].eventType, nullptr, nullptr);
+        SetEvent(g_returned);
     }
 }
 
@@ -43,6 +47,7 @@ int main()
         events[i] = CreateEventA(nullptr, FALSE, FALSE, kTriggers[i].name);
         made = made && events[i] != nullptr;
     }
+    g_returned = CreateEventA(nullptr, FALSE, FALSE, "ZynControlReturnedTest");
     if (made) CloseHandle(CreateThread(nullptr, 0, DeliverControls, events, 0, nullptr));
     RunServiceEntry();
     return 0;

@@ -28,10 +28,10 @@ wait_for_requests 6 10
 w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
-service 0x2 0 0 0x2 0xbb8
+service 0x2 0 0 0x2 0x7530
 service 0x4 0x41 0 0 0
 handler 0x3 0x1 0 0x3 0
-service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1 and 2, running with stop and power events accepted, stop pending 3 from the handler, stopped"
+service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1, and 2 for the arm's 30 s, running with stop and power events accepted, stop pending 3 from the handler, stopped"
 commands=$(bmc_commands)
 expect_eq "25
 24 04 03 00 10 B8 0B
@@ -43,15 +43,15 @@ expect_match '^(22
 expect_eq "" "$(event_strings "$from")" "a normal run writes no event log entry"
 expect_match '^state=1 exit=0 specific=0 checkpoint=0 wait=0 ' "$(zyntest service-status ZynAsrService)" "stopped with exit code 0"
 
-# The BMC refuses the arm: running, stop pending with 20, stopped with 20, one entry, the stop request still sent.
+# The BMC refuses the arm: start pending, never running, stop pending with 20, stopped with 20, one
+# entry, the stop request still sent.
 zyntest bmc-reset
 zyntest bmc-set cc=0xC1 count=1 skip=1
 from=$(($(debug_log_lines) + 1))
 w64 net start ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
-service 0x2 0 0 0x2 0xbb8
-service 0x4 0x41 0 0 0
+service 0x2 0 0 0x2 0x7530
 service 0x3 0x1 0x14 0x3 0
 service 0x1 0x1 0x14 0 0" "$(service_reports "$from")" "a start failure as the service reports it"
 expect_match '^state=1 exit=20 ' "$(zyntest service-status ZynAsrService)" "exit code 20"

@@ -9,6 +9,7 @@
 
 #include "guards.h"
 #include "configuration/setting_catalogue.h"
+#include "health/health_checks.h"
 #include "import_hook.h"
 #include "service/settings_settle.h"
 #include "session_table.h"
@@ -31,7 +32,7 @@ TEST_F(ServiceRuntime, RunsArmsHeartbeatsAndStopsTheWatchdogAsItStops)
     ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
     SERVICE_STATUS control = StopAndWait();
     EXPECT_EQ(Describe(kStopPending), Describe(Reported(control))) << "the control's own answer";
-    ExpectSeenInOrder(watcher.Stop(), {kRunning, kStopPending, kStopped});
+    ExpectSeenInOrder(watcher.Stop(), {kArming, kRunning, kStopPending, kStopped});
     std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
     ASSERT_GE(commands.size(), kStartRequests + 2);
     EXPECT_EQ(kStartInstalled, std::vector<std::vector<uint8_t>>(commands.begin(), commands.begin() + kStartRequests));
@@ -261,7 +262,8 @@ TEST_F(ServiceRuntime, AStopDuringAWaitEndsItAtOnce)
 TEST_F(ServiceRuntime, InterrogateWhileRunningReportsRunning)
 {
     Start();
-    ASSERT_TRUE(WaitForLogged(2, 10000));
+    ASSERT_TRUE(WaitForLogged(kStartRequests, 10000)) << "running once the watchdog counts down";
+    ASSERT_TRUE(WaitForServiceState(service_, SERVICE_RUNNING, 5000));
     SERVICE_STATUS status = {};
     ASSERT_TRUE(ControlService(service_, SERVICE_CONTROL_INTERROGATE, &status)) << GetLastError();
     EXPECT_EQ(Describe(kRunning), Describe(Reported(status)));
@@ -306,8 +308,9 @@ TEST_F(ServiceRuntime, AWatchdogExpiryFoundAtStartIsReportedOnceAndClearedByTheA
     ASSERT_EQ(0x10, bmc_->ReadWatchdog().expirationFlags) << "expired by the driver's clock";
     for (int run = 0; run < 2; ++run) {
         long long offset = DebugLogSize();
+        uint32_t before = bmc_->LoggedCount();  // the test's own arm and reset, the first time
         Start();
-        ASSERT_TRUE(WaitForLogged(kStartRequests + 1, 10000));
+        ASSERT_TRUE(WaitForLogged(before + kStartRequests + 1, 10000));
         StopAndWait();
         std::vector<std::string> expected;
         if (run == 0) expected = {Entry(EVENTLOG_WARNING_TYPE, MSG_LAST_RESTART_BY_WATCHDOG, {"SMS/OS (4)", "hard reset"})};
@@ -484,7 +487,7 @@ TEST_F(ServiceRuntime, AStopEventThatCannotBeMadeIsAStartFailure)
     ASSERT_EQ(4u, g_reports.size());
     const DWORD first = g_reports[0].checkPoint;
     EXPECT_EQ(Describe({SERVICE_START_PENDING, 0, first, 3000, 0}), Describe(g_reports[0]));
-    EXPECT_EQ(Describe({SERVICE_START_PENDING, 0, first + 1, 3000, 0}), Describe(g_reports[1]));
+    EXPECT_EQ(Describe({SERVICE_START_PENDING, 0, first + 1, kKeeperStartWaitHintMs, 0}), Describe(g_reports[1]));
     EXPECT_EQ(Describe({SERVICE_STOP_PENDING, 20, first + 2, 0, SERVICE_ACCEPT_STOP}), Describe(g_reports[2]));
     EXPECT_EQ(Describe(kFailedStopped), Describe(g_reports[3]));
     EXPECT_EQ((std::vector<std::string>{
@@ -573,7 +576,9 @@ TEST_F(ServiceRuntime, ReportsOfTheTwoThreadsNeverInterleave)
     DeleteCriticalSection(&g_sentRecords.lock);
 }
 
-TEST_F(ServiceRuntime, BmcRejectingTheArmStopsTheServiceWithExitCode20)
+// Start-pending until the watchdog counts down: a start whose arm fails never reports running, so
+// whoever started the service (net start, a deployment tool) sees the start fail.
+TEST_F(ServiceRuntime, BmcRejectingTheArmEndsTheStartWithExitCode20WithoutEverRunning)
 {
     RestartDriverWithDelay(1500);  // the stop request after the failure takes long enough to be seen
     // The injected answer replaces the driver's default, so it carries the delay too: without it
@@ -588,7 +593,9 @@ TEST_F(ServiceRuntime, BmcRejectingTheArmStopsTheServiceWithExitCode20)
     StatusWatcher watcher(service_);
     Start();
     EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 15000));
-    ExpectSeenInOrder(watcher.Stop(), {kRunning, kFailedStopPending, kFailedStopped});
+    std::vector<ReportedStatus> seen = watcher.Stop();
+    ExpectSeenInOrder(seen, {kArming, kFailedStopPending, kFailedStopped});
+    for (const ReportedStatus &s : seen) EXPECT_NE(static_cast<DWORD>(SERVICE_RUNNING), s.state) << Describe(s);
     std::vector<std::vector<uint8_t>> commands = Commands(bmc_->ReadLog());
     EXPECT_EQ((std::vector<std::vector<uint8_t>>{kGet, kArmInstalled, kStop}), commands) << "no reset after a failed arm";
     std::vector<std::string> strings = EventLogStringsSince(logOffset_);
@@ -599,17 +606,22 @@ TEST_F(ServiceRuntime, BmcRejectingTheArmStopsTheServiceWithExitCode20)
 
 // Windows shows these entries in the Application log with the texts of zynwatch.exe's message
 // table; Wine keeps no readable log and prints each insertion string on its eventlog channel.
-// The stop requests fail as well: tried for about 10 s, then reported, the start's exit code kept.
-TEST_F(ServiceRuntime, DriverAbsentStopsTheServiceWithExitCode20AndSaysTheTimerMayStillRun)
+// The stop requests fail as well: tried for about 10 s, then reported. No stop reached the BMC, so
+// the end is 1117, not the start failure's 20: an earlier instance may have left the timer running,
+// and a removal that read 20 would take away what can still stop it.
+TEST_F(ServiceRuntime, DriverAbsentEndsTheStartWith1117AndSaysTheTimerMayStillRun)
 {
     ASSERT_TRUE(ControlSimulatedDriver(false));
     StatusWatcher watcher(service_);
     Start();
     EXPECT_TRUE(WaitForServiceState(service_, SERVICE_STOPPED, 30000));
-    ExpectSeenInOrder(watcher.Stop(), {kFailedStopped});
+    const ReportedStatus firstRetry = {SERVICE_STOP_PENDING, 20, kFailedStopPending.checkPoint + 1, kStopRetryWaitHintMs,
+                                       SERVICE_ACCEPT_STOP};
+    const ReportedStatus timerMayRun = {SERVICE_STOPPED, kStopFailureExitCode, 0, 0, SERVICE_ACCEPT_STOP};
+    ExpectSeenInOrder(watcher.Stop(), {kArming, firstRetry, timerMayRun});
     SERVICE_STATUS_PROCESS last = {};
     ASSERT_TRUE(QueryServiceState(service_, &last));
-    EXPECT_EQ(Describe(kFailedStopped), Describe(Reported(last)));
+    EXPECT_EQ(Describe(timerMayRun), Describe(Reported(last)));
     std::vector<LoggedEvent> entries = EventLogEntriesSince(logOffset_);
     ASSERT_EQ(2u, entries.size()) << ::testing::PrintToString(Described(entries));
     EXPECT_EQ(Entry(EVENTLOG_ERROR_TYPE, MSG_SERVICE_ERROR,
@@ -757,6 +769,21 @@ protected:
             if (e.counter > counter && e.packet[9] == 0x22) arrivals.push_back(e.counter);
         }
         return arrivals;
+    }
+
+    // Ends every process of this prefix that runs the program; false when one is left.
+    static bool EndProcesses(const char *program)
+    {
+        UniqueFileHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+        if (!snapshot.Valid()) return false;
+        PROCESSENTRY32 entry = {};
+        entry.dwSize = sizeof(entry);
+        for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
+            if (_stricmp(entry.szExeFile, program) != 0) continue;
+            UniqueHandle process(OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID));
+            if (process.Valid() && TerminateProcess(process.Get(), 1)) WaitForSingleObject(process.Get(), 5000);
+        }
+        return Processes(program) == 0;
     }
 
     static constexpr const char *kFolder = "C:\\zynhealth";
@@ -938,4 +965,32 @@ TEST_F(ServiceHealth, HungCommandsVanishedFoldersAndMissingServicesNeverStallThe
                         {"HealthServices ZynNoSuchService", "the service is not installed"}),
                   Entry(EVENTLOG_WARNING_TYPE, MSG_HEALTH_CHECK_FAILED, {"HealthFolder", "error 3", "30"})}),
               Described(entries));
+}
+
+// A command runs as LocalSystem on the administrator's say: it inherits its standard handles and no
+// other handle of the service (here an inheritable event of this process). A check's whole tree
+// ends with it; the programs a repair that ended in time started are left to run (a service it
+// restarts, a tool it launches), and only a repair past its time limit loses its tree.
+TEST_F(ServiceHealth, CommandsInheritOnlyTheStandardHandlesAndARepairsProgramsOutliveIt)
+{
+    SECURITY_ATTRIBUTES inheritable = {sizeof(inheritable), nullptr, TRUE};
+    UniqueHandle event(CreateEventA(&inheritable, TRUE, FALSE, nullptr));
+    UniqueHandle stop(CreateEventA(nullptr, TRUE, FALSE, nullptr));  // the service's stop, never set here
+    ASSERT_TRUE(event.Valid() && stop.Valid());
+    std::string zyntest = "\"" + ProgramBesideThis("zyntest.exe") + "\"";
+    std::string noHandle = zyntest + " no-handle " + std::to_string(reinterpret_cast<uintptr_t>(event.Get()));
+    HealthResult inherited = RunHealthCommand(noHandle.c_str(), 30, stop.Get());
+    EXPECT_TRUE(inherited.passed) << "exit code " << inherited.cause.value << ": the event reached the command";
+
+    std::string starts = "cmd /c start /b \"\" " + zyntest + " sleep 60";
+    ASSERT_TRUE(RunHealthCommand(starts.c_str(), 30, stop.Get()).passed);
+    EXPECT_EQ(0, Processes("zyntest.exe")) << "a check's program ends with it";
+    ASSERT_TRUE(RunRepairCommand(starts.c_str(), 30, stop.Get()).passed);
+    EXPECT_EQ(1, Processes("zyntest.exe")) << "a repair's program lives on";
+    EXPECT_TRUE(EndProcesses("zyntest.exe"));
+    std::string hangs = "cmd /c " + zyntest + " sleep 60";
+    HealthResult late = RunRepairCommand(hangs.c_str(), 2, stop.Get());
+    EXPECT_EQ(static_cast<uint8_t>(kCauseNoAnswer), late.cause.kind);
+    EXPECT_EQ(0, Processes("zyntest.exe")) << "a repair past its limit ends with its tree";
+    EXPECT_TRUE(EndProcesses("zyntest.exe"));
 }

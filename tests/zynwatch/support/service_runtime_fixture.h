@@ -71,9 +71,10 @@ inline bool Consistent(const ReportedStatus &s)
 {
     switch (s.state) {
     case SERVICE_START_PENDING:
-        // Before the service's first report Wine's SCM shows a start-pending record of its own.
+        // Before the service's first report Wine's SCM shows a start-pending record of its own; the
+        // second lasts until the watchdog is armed.
         return s.controls == 0 && s.exitCode == 0 &&
-               ((s.waitHint == 3000 && (s.checkPoint == 1 || s.checkPoint == 2)) ||
+               ((s.waitHint == 3000 && s.checkPoint == 1) || (s.waitHint == kKeeperStartWaitHintMs && s.checkPoint == 2) ||
                 (s.waitHint == 0 && s.checkPoint == 0));
     case SERVICE_RUNNING:
         return (s.controls == kRunningControls || s.controls == (kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN)) &&
@@ -346,6 +347,7 @@ const std::vector<uint8_t> kReset = {0x22};
 // The start's kStartRequests requests with the install values.
 const std::vector<std::vector<uint8_t>> kStartInstalled = {kGet, kArmInstalled, kGet, kReset};
 const std::vector<uint8_t> kStop = {0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B};
+const ReportedStatus kArming = {SERVICE_START_PENDING, 0, 2, kKeeperStartWaitHintMs, 0};
 const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, kRunningControls};
 const ReportedStatus kStopPending = {SERVICE_STOP_PENDING, 0, 3, 0, SERVICE_ACCEPT_STOP};
 const ReportedStatus kStopped = {SERVICE_STOPPED, 0, 0, 0, SERVICE_ACCEPT_STOP};

@@ -127,15 +127,89 @@ TEST(HeartbeatRules, HealthChangesOnlyAtTheFirstFailureAndTheFirstSuccessAfter)
 {
     HeartbeatHealth health = {};
     uint32_t failures = 99;
-    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, true, &failures));
+    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, true, 1000, &failures));
     EXPECT_EQ(0u, failures);
-    EXPECT_EQ(kHealthFirstFailure, NoteHeartbeat(&health, false, &failures));
-    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, false, &failures));
-    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, false, &failures));
-    EXPECT_EQ(kHealthRecovered, NoteHeartbeat(&health, true, &failures));
+    EXPECT_EQ(kHealthFirstFailure, NoteHeartbeat(&health, false, 2000, &failures));
+    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, false, 4000, &failures));
+    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, false, 6000, &failures));
+    EXPECT_EQ(2000u, health.failingSinceMs) << "since the first failure of the run";
+    EXPECT_EQ(kHealthRecovered, NoteHeartbeat(&health, true, 8000, &failures));
     EXPECT_EQ(3u, failures);
-    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, true, &failures));
-    EXPECT_EQ(kHealthFirstFailure, NoteHeartbeat(&health, false, &failures));
+    EXPECT_EQ(8000u, health.lastSuccessMs);
+    EXPECT_EQ(kHealthUnchanged, NoteHeartbeat(&health, true, 9000, &failures));
+    EXPECT_EQ(kHealthFirstFailure, NoteHeartbeat(&health, false, 10000, &failures));
+}
+
+// Heartbeats failing for a third of the deadline, or 30 s, whichever is shorter, are a lasting
+// failure: told once per run of failures, with the seconds left of the countdown that the last
+// heartbeat to succeed started. A flap shorter than that is left to the hourly entries.
+TEST(HeartbeatRules, AFailureThatLastsIsToldOnceWithTheTimeTheBmcActs)
+{
+    const WatchdogSettings installed = Settings(3, 0, 300, 0);
+    EXPECT_EQ(30000u, LastingFailureMs(installed));
+    EXPECT_EQ(20000u, LastingFailureMs(Settings(3, 2, 300, 240))) << "a third of the 60 s to the interrupt";
+    EXPECT_EQ(3333u, LastingFailureMs(Settings(3, 0, 10, 0)));
+    HeartbeatHealth health = {};
+    uint32_t failures = 0;
+    NoteHeartbeat(&health, true, 100000, &failures);
+    NoteHeartbeat(&health, false, 101000, &failures);
+    for (uint64_t now = 101000; now < 131000; now += 2000) {
+        NoteHeartbeat(&health, false, now, &failures);
+        ASSERT_FALSE(LastingFailureDue(&health, installed, now)) << now;
+    }
+    EXPECT_TRUE(LastingFailureDue(&health, installed, 131000));
+    EXPECT_EQ(269u, SecondsUntilTimeout(health, installed, 131000)) << "300 s from the heartbeat at 100 s";
+    EXPECT_FALSE(LastingFailureDue(&health, installed, 133000)) << "once per run";
+    EXPECT_EQ(0u, SecondsUntilTimeout(health, installed, 400001));
+    NoteHeartbeat(&health, true, 135000, &failures);
+    EXPECT_FALSE(LastingFailureDue(&health, installed, 135000));
+    NoteHeartbeat(&health, false, 137000, &failures);
+    EXPECT_FALSE(LastingFailureDue(&health, installed, 166999));
+    EXPECT_TRUE(LastingFailureDue(&health, installed, 167000)) << "the next run is told again";
+}
+
+// The recovery from a lasting failure is written whatever the hourly limit, and counts the rest.
+TEST(HeartbeatRules, TheRecoveryFromALastingFailureIsWrittenWhateverTheLimit)
+{
+    HealthLog log = {};
+    UnwrittenHealth unwritten = {};
+    ASSERT_TRUE(HealthEntryDue(&log, kHealthRecovered, 1000, &unwritten));
+    EXPECT_FALSE(HealthEntryDue(&log, kHealthRecovered, 3000, &unwritten)) << "within the hour";
+    ASSERT_TRUE(HealthEntryDue(&log, kHealthRecovered, 60000, &unwritten, true));
+    EXPECT_EQ(1u, unwritten.recoveries) << "the one left out at 3 s";
+    EXPECT_FALSE(HealthEntryDue(&log, kHealthRecovered, 61000, &unwritten)) << "the limit runs from the forced entry";
+}
+
+// A suspend's stop is tried every 100 ms while Windows waits for the handler, then at the usual pace.
+TEST(HeartbeatRules, ASuspendsStopIsTriedAtShortPausesWhileWindowsWaits)
+{
+    EXPECT_EQ(100u, SuspendStopPauseMs(0));
+    EXPECT_EQ(100u, SuspendStopPauseMs(1499));
+    EXPECT_EQ(1000u, SuspendStopPauseMs(1500));
+    EXPECT_TRUE(StopRetryDue(3, 9000)) << "and for the stop's 10 s";
+}
+
+// While the heartbeats are withheld the timer must count down to the BMC's action: a timer found
+// stopped is armed again, unless it stopped because it expired and the BMC acted.
+TEST(HeartbeatRules, AWithheldTimerFoundStoppedWithoutExpiringIsArmedAgain)
+{
+    struct Case {
+        uint8_t timerUse, expirationFlags;
+        bool rearm;
+        const char *why;
+    } cases[] = {
+        {0x44, 0x00, false, "running"},
+        {0x44, 0x10, false, "running, an old expiry"},
+        {0x04, 0x00, true, "stopped, as by a sleep or another tool's stop"},
+        {0x00, 0x00, true, "settings lost by a BMC reset"},
+        {0x04, 0x10, false, "expired: the BMC has acted"},
+        {0x00, 0x10, false, "expired, then the BMC was reset"},
+        {0x04, 0x08, true, "stopped, the OS Load timer expired"},
+    };
+    for (const Case &c : cases) {
+        WatchdogReading reading = {c.timerUse, 0x03, 0, c.expirationFlags, 3000, 0};
+        EXPECT_EQ(c.rearm, WithheldTimerNeedsRearm(reading)) << c.why;
+    }
 }
 
 // A BMC busy every two seconds, by a fake clock: within an hour one warning and one recovery
@@ -171,7 +245,7 @@ TEST(HeartbeatRules, AFlappingBmcWritesOneEntryOfEachKindAnHourAndCountsTheRest)
     EXPECT_EQ(0u, unwritten.recoveries);
 }
 
-// The exit code of the final report: a start failure, then a timer left running, then a failed report.
+// The exit code of the final report: a timer left running, then a start failure, then a failed report.
 TEST(ServiceOutcome, TheExitCodeFollowsWhatHappened)
 {
     struct Case {
@@ -180,7 +254,8 @@ TEST(ServiceOutcome, TheExitCodeFollowsWhatHappened)
     } cases[] = {
         {{false, false, 0}, 0},
         {{true, false, 0}, 20},
-        {{true, true, 5}, 20},  // the start failure names the cause; its stop request is still sent
+        {{true, true, 5}, 1117},  // the start failed after an earlier instance left the timer, and no stop reached it
+        {{true, false, 5}, 20},
         {{false, true, 0}, 1117},
         {{false, true, 6}, 1117},
         {{false, false, 6}, 6},
