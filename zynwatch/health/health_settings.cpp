@@ -58,36 +58,40 @@ static bool QueryText(SettingsView view, const char *name, bool expandable, char
     return true;
 }
 
-// An unquoted program path that runs into a space is refused, as Windows would read it otherwise.
-static void JudgeCommand(const char *name, bool warn, char *text)
-{
-    char reason[kHealthReasonSize];
-    if (text[0] == '\0' || JudgeCommandQuoting(text, reason, sizeof(reason))) return;
-    text[0] = '\0';
-    Ignore(warn, name, reason);
-}
-
 // A command line (expanded when it is REG_EXPAND_SZ) or a folder; empty when absent or ignored.
-static void ReadText(SettingsView view, const char *name, bool expandable, bool warn, char *text, size_t size)
+// Gives where the value came from.
+static SettingSource ReadText(SettingsView view, const char *name, bool expandable, bool warn, char *text, size_t size)
 {
     text[0] = '\0';
     DWORD type = REG_NONE, length = 0;
     SettingSource source = kSourceNone;
-    if (QuerySetting(view, name, &type, nullptr, &length, &source) == ERROR_FILE_NOT_FOUND) return;
+    if (QuerySetting(view, name, &type, nullptr, &length, &source) == ERROR_FILE_NOT_FOUND) return source;
     char raw[kHealthCommandSize];
     char reason[kHealthReasonSize];
     if (!QueryText(view, name, expandable, raw, size, &type, reason)) {
         Ignore(warn, source, name, reason);
-        return;
+        return source;
     }
     if (type != REG_EXPAND_SZ) {
         memcpy(text, raw, strlen(raw) + 1);
-        return;
+        return source;
     }
     DWORD expanded = ExpandEnvironmentStringsA(raw, text, static_cast<DWORD>(size));
-    if (expanded != 0 && expanded <= size) return;
+    if (expanded != 0 && expanded <= size) return source;
     text[0] = '\0';
     DescribeTooLong(size - 1, reason, sizeof(reason));
+    Ignore(warn, source, name, reason);
+    return source;
+}
+
+// A command line whose unquoted program path runs into a space is refused, as Windows would read it
+// otherwise.
+static void ReadCommand(SettingsView view, const char *name, bool warn, char *text, size_t size)
+{
+    SettingSource source = ReadText(view, name, true, warn, text, size);
+    char reason[kHealthReasonSize];
+    if (text[0] == '\0' || JudgeCommandQuoting(text, reason, sizeof(reason))) return;
+    text[0] = '\0';
     Ignore(warn, source, name, reason);
 }
 
@@ -119,10 +123,8 @@ void ReadHealthSettings(HealthSettings *settings, bool warn, SettingsView view)
     settings->commandTimeout = kHealthCommandTimeoutRule.fallback;
     settings->checkInterval = kHealthCheckIntervalRule.fallback;
     settings->gracePeriod = kHealthGracePeriodRule.fallback;
-    ReadText(view, kHealthCommandValue, true, warn, settings->command, sizeof(settings->command));
-    JudgeCommand(kHealthCommandValue, warn, settings->command);
-    ReadText(view, kRepairCommandValue, true, warn, settings->repairCommand, sizeof(settings->repairCommand));
-    JudgeCommand(kRepairCommandValue, warn, settings->repairCommand);
+    ReadCommand(view, kHealthCommandValue, warn, settings->command, sizeof(settings->command));
+    ReadCommand(view, kRepairCommandValue, warn, settings->repairCommand, sizeof(settings->repairCommand));
     ReadText(view, kHealthFolderValue, false, warn, settings->folder, sizeof(settings->folder));
     ReadServices(view, warn, settings);
     ReadNumber(view, kHealthMinAvailableRule, warn, &settings->minAvailableMB);
