@@ -6,6 +6,7 @@
 #include "events/service_event_log.h"
 #include "guards.h"
 #include "health/health_monitor.h"
+#include "sel/os_events.h"
 #include "service_identity.h"
 #include "watchdog/watchdog_keeper.h"
 
@@ -26,12 +27,14 @@ struct ServiceState {
     bool suspendHandled;      // the service thread has stopped the watchdog for the latest suspend
     bool acceptPreshutdown;   // "ShutdownTimeout" is set: the shutdown phase is on
     bool shutdownRequested;   // the stop event was set by the preshutdown control
+    bool acceptShutdown;      // the shutdown control is accepted, for the BMC's log
+    bool systemShutdown;      // the stop event was set by the shutdown control
     // Held while a report is filled in and sent, and around the other fields, so the control
     // handler's thread and the service thread never interleave.
     CRITICAL_SECTION lock;
 };
 
-static ServiceState g_service = {nullptr, {}, 1, {}, nullptr, nullptr, kPowerNone, false, false, false, {}};
+static ServiceState g_service = {nullptr, {}, 1, {}, nullptr, nullptr, kPowerNone, false, false, false, false, false, {}};
 
 // The two events the service thread waits on.
 struct ServiceEvents {
@@ -78,6 +81,7 @@ static void FillStatus(DWORD state, DWORD exitCode, DWORD waitHint)
     status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
     if (state == SERVICE_RUNNING) status.dwControlsAccepted = kRunningControls;
     if (state == SERVICE_RUNNING && g_service.acceptPreshutdown) status.dwControlsAccepted |= SERVICE_ACCEPT_PRESHUTDOWN;
+    if (state == SERVICE_RUNNING && g_service.acceptShutdown) status.dwControlsAccepted |= SERVICE_ACCEPT_SHUTDOWN;
     if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
         status.dwCheckPoint = 0;
     } else {
@@ -140,6 +144,24 @@ static void AcceptPreshutdown(bool accept)
     g_service.acceptPreshutdown = accept;
 }
 
+static void AcceptShutdown(bool accept)
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.acceptShutdown = accept;
+}
+
+static void NoteSystemShutdown()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.systemShutdown = true;
+}
+
+static bool SystemShutdown()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    return g_service.systemShutdown;
+}
+
 // Reports the present state again, keeping the exit code it was reported with.
 static BOOL ReportCurrentState()
 {
@@ -187,7 +209,8 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void *eventDa
 {
     (void)eventData;
     (void)context;
-    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN) {
+    if (control == SERVICE_CONTROL_SHUTDOWN) NoteSystemShutdown();
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN || control == SERVICE_CONTROL_SHUTDOWN) {
         if (!ReportStopControl(control == SERVICE_CONTROL_PRESHUTDOWN)) LogReportFailure();
         SignalServiceStop();
     } else if (control == SERVICE_CONTROL_POWEREVENT) {
@@ -292,11 +315,18 @@ static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
 {
     WatchdogKeeper keeper;
     if (StartKeepingWatchdog(&keeper, shutdownTimeout)) {
+        AnnounceOsBoot();
         StartHealthMonitor(keeper.settings);
         RunHeartbeats(&keeper, events);
         StopHealthMonitor();
         if (ShutdownRequested()) {
             HandOverToShutdown(&keeper);
+            AnnounceOsShutdown();
+            return;
+        }
+        // At a shutdown without the shutdown phase the countdown goes on from the last heartbeat.
+        if (SystemShutdown()) {
+            AnnounceOsShutdown();
             return;
         }
     } else {
@@ -312,6 +342,7 @@ void RunWatchdogService()
     if (CreateServiceEvents(&events)) {
         uint16_t shutdownTimeout = ReadShutdownTimeout();
         AcceptPreshutdown(shutdownTimeout != 0);
+        AcceptShutdown(ReadSelEventsSetting() && shutdownTimeout == 0);
         if (ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0)) KeepWatchdog(events, shutdownTimeout);
     } else {
         ReportStartFailure();

@@ -7,6 +7,7 @@
 #include "configuration/service_configuration.h"
 #include "guards.h"
 #include "health/health_publication.h"
+#include "sel/sel_history.h"
 #include "service_identity.h"
 #include "status/status_json.h"
 #include "status/status_report.h"
@@ -89,6 +90,8 @@ int PrintServiceStatus(bool json)
     facts.service = GatherServiceFacts();
     facts.configuration = GatherConfigurationFacts();
     facts.bmc.read = ReadWatchdogTimer(&facts.bmc.reading, &facts.bmc.outcome);
+    // A BMC that did not answer at all would only make each further request wait out its time.
+    if (facts.bmc.outcome.error == 0) GatherSelFacts(&facts.sel);
     GatherHealthFacts(facts.service.error == 0 && facts.service.state == kServiceStateRunning, &facts.health);
     int exitCode = json ? PrintJson(facts) : PrintLines(facts);
     fflush(stdout);

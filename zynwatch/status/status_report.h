@@ -6,6 +6,7 @@
 
 #include "configuration/service_configuration_rules.h"
 #include "health/health_records.h"
+#include "sel/sel_rules.h"
 #include "status/report_lines.h"
 #include "watchdog/watchdog_messages.h"
 
@@ -44,6 +45,7 @@ struct StatusFacts {
     ConfigurationFacts configuration;
     BmcFacts bmc;
     HealthFacts health;
+    SelFacts sel;  // the BMC's log; not attempted when the BMC did not answer
 };
 
 // Seconds beyond the interval in use that a countdown may have run down before the heartbeats

@@ -1,6 +1,6 @@
 # zynwatch -status as an administrator or a script uses it: every line of the report and each exit
-# code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses;
-# it writes nothing and only reads the BMC.
+# code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses,
+# with what the BMC's log holds; it writes nothing and only reads the BMC.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_status
@@ -55,14 +55,17 @@ run_status_json() {
 # The requests logged from sequence $1 on, one per line as "netFn command" ("06 25").
 requests_from() { zyntest bmc-log "$1" | sed -n 's/.*packet=\([^r]*\) response=.*/\1/p' | awk '{ print $11, $10 }'; }
 
-# Runs -status and checks that the BMC received only Get Watchdog Timer meanwhile; $1 "heartbeats"
-# leaves out the running service's Reset requests ("06 22").
+# Runs -status and checks that the BMC received Get Watchdog Timer, then only Get SEL Info and Get SEL
+# Entry; $1 "heartbeats" leaves out the running service's Reset requests ("06 22").
 run_status() {
-    local first others='^$'
+    local first others='^$' reads
     [ "${1:-}" = heartbeats ] && others='^06 22$'
     first=$(zyntest bmc-log | wc -l)
     zynwatch_to "$out" "$ZYNWATCH" -status
-    expect_eq "06 25" "$(requests_from "$first" | grep -v -E "$others")" "-status sends Get Watchdog Timer and nothing else"
+    reads=$(requests_from "$first" | grep -v -E "$others" | uniq)
+    expect_match '^06 25
+0A 40(
+0A 43)?$' "$reads" "-status sends Get Watchdog Timer, Get SEL Info, Get SEL Entry and nothing else"
 }
 
 # No BMC device: the service and configuration are still shown, the BMC's line says why it is missing.
@@ -79,7 +82,7 @@ Protected: no - the service is not installed; the BMC could not be read
 x" "$(status_text)" "the report without a BMC"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 without a BMC"
 run_status_json 'j["service"]["installed"] is False and j["service"]["state"] is None and j["bmc"]["error"] == 55 and
-    j["bmc"]["timerUse"] is None and j["configuration"]["heartbeatInterval"] is None and j["health"] is None'
+    j["bmc"]["timerUse"] is None and j["configuration"]["heartbeatInterval"] is None and j["health"] is None and j["sel"] is None'
 expect_match '^absent' "$(zyntest reg-values "$SERVICE_KEY")" "-status creates no key"
 
 install_plain_driver
@@ -102,10 +105,13 @@ BMC pre-timeout interval: 0 s
 BMC expiration flags: none
 BMC initial countdown: 0.0 s
 BMC present countdown: 0.0 s
+BMC log: empty
+BMC last watchdog expiry: none
 Protected: no - the service is not installed; the BMC's timer is stopped
 x" "$(status_text)" "the report of a fresh BMC without the service"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 without the service"
-run_status_json 'j["bmc"]["read"] and j["bmc"]["timerRunning"] is False and j["bmc"]["initialCountdown"] == 0'
+run_status_json 'j["bmc"]["read"] and j["bmc"]["timerRunning"] is False and j["bmc"]["initialCountdown"] == 0 and
+    j["sel"]["entries"] == 0 and j["sel"]["lastExpiry"] is None'
 
 # The BMC refuses Get, or answers it short.
 zyntest bmc-set cc=0xC1
@@ -118,6 +124,8 @@ PreTimeoutInterval: 0 s
 HeartbeatInterval: not readable, 1 s in use
 ShutdownTimeout: off
 BMC: not read - completion code 0xC1
+BMC log: empty
+BMC last watchdog expiry: none
 Protected: no - the service is not installed; the BMC could not be read
 x" "$(status_text)" "the report when the BMC refuses Get"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a completion code"
@@ -125,7 +133,7 @@ zyntest bmc-set cc=0xC1
 run_status_json 'j["bmc"]["completionCode"] == 0xC1 and j["bmc"]["error"] is None and j["bmc"]["timerRunning"] is None'
 zyntest bmc-set bytes=5
 run_status
-expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC' "$out" | tr -d '\r')" "a short answer"
+expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC:' "$out" | tr -d '\r')" "a short answer"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a short answer"
 zyntest bmc-set bytes=5
 run_status_json 'j["bmc"]["notReadReason"] == "short answer of 4 bytes, 8 expected"'
@@ -168,6 +176,8 @@ BMC pre-timeout interval: 0 s
 BMC expiration flags: none
 BMC initial countdown: 300.0 s
 BMC present countdown: 300.0 s
+BMC log: empty
+BMC last watchdog expiry: none
 Protected: no - the service is not running; the BMC's timer is stopped
 x" "$(status_text)" "the report of the installed service before its start"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 while the service is stopped"
@@ -199,8 +209,10 @@ BMC pre-timeout interval: 0 s
 BMC expiration flags: none
 BMC initial countdown: 300\.0 s
 BMC present countdown: (2[0-9]{2}\.[0-9]|300\.0) s
+BMC log: 1 record
+BMC last watchdog expiry: none in its 1 record
 Protected: yes
-x$' "$(status_text)" "the report of a protected server"
+x$' "$(status_text)" "the report of a protected server, whose boot is in the BMC's log"
 expect_eq 0 "$(cat "$out.exit")" "exit code 0 when protected"
 run_status_json 'j["bmc"]["timerRunning"] and 200 <= j["bmc"]["presentCountdown"] <= 300 and j["reasons"] == []'
 
