@@ -1,12 +1,15 @@
 // zynwatch: without arguments the service ZynAsrService; with -install or -remove it installs or
-// removes that service, with -status it reports the protection (with -json as one JSON object);
-// anything else prints the usage text.
+// removes that service, with -drill it proves the BMC's watchdog without a reset, with -status it
+// reports the protection (each with -json as one JSON object); anything else prints the usage text.
 // The exit code: -install and -remove 0 when they did what was asked, 1 when not; -status 0
 // protected, 1 not protected, 2 BMC not read (also when there is no session table), 3 the BMC will
-// act: heartbeats are not reaching it, or the service withholds them; the service and the usage text 0.
+// act: heartbeats are not reaching it, or the service withholds them; -drill as drill_rules.h says;
+// the service and the usage text 0.
 #include <windows.h>
 
 #include "command_line.h"
+#include "drill/drill_command.h"
+#include "drill/drill_rules.h"
 #include "service/service_installation.h"
 #include "service/service_runtime.h"
 #include "session_table.h"
@@ -21,6 +24,7 @@ static int RunCommand(const CommandOptions &options, bool tableMade)
 {
     if (options.install) return tableMade && InstallService(options) ? kCommandDone : kCommandFailed;
     if (options.remove) return tableMade && UninstallService() ? kCommandDone : kCommandFailed;
+    if (options.drill) return tableMade ? RunDrillCommand(options.drillSeconds, options.json) : kDrillExitBmcUnread;
     if (options.status) return tableMade ? PrintServiceStatus(options.json) : kStatusBmcUnreadable;
     PrintUsage();
     return kCommandDone;

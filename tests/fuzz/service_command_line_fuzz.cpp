@@ -12,5 +12,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(!options.remove || arguments.Has("-remove"));
     FUZZ_CHECK(options.timeoutChoice == 3 || arguments.Has("-timeout"));
     FUZZ_CHECK(options.pretimeoutChoice == 0 || arguments.Has("-pretimeout"));
+    FUZZ_CHECK(!options.drill || arguments.Has("-drill"));
+    FUZZ_CHECK(options.drillSeconds <= 999999 && (options.drillSeconds == 20 || arguments.Has("-drill")));
     return 0;
 }

@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "configuration/service_configuration.h"
+#include "drill/drill_service.h"
 #include "events/service_event_log.h"
 #include "guards.h"
 #include "health/health_monitor.h"
@@ -45,6 +46,7 @@ struct ServiceEvents {
 void InitializeServiceState()
 {
     InitializeCriticalSection(&g_service.lock);
+    InitializeDrillControls();
 }
 
 static void NoteReportFailure(DWORD error)
@@ -215,6 +217,9 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void *eventDa
         SignalServiceStop();
     } else if (control == SERVICE_CONTROL_POWEREVENT) {
         SignalPowerEvent(eventType);
+    } else if (IsDrillControl(control)) {
+        SignalDrillControl(control);
+        if (!ReportCurrentState()) LogReportFailure();
     } else if (!ReportCurrentState()) {
         LogReportFailure();
     }
@@ -235,16 +240,20 @@ static void MarkSuspendHandled()
     g_service.suspendHandled = true;
 }
 
-enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower };
+enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower, kWaitDrill };
 
 // A failed wait, or a change of the health verdict, counts as elapsed: the next pass follows at once.
 static WaitEnd WaitForStopOrPower(const ServiceEvents &events, DWORD milliseconds)
 {
-    HANDLE handles[3] = {events.stop, events.power, HealthWakeEvent()};
-    DWORD count = handles[2] != nullptr ? 3 : 2;
+    HANDLE drill = DrillRequestEvent(), health = HealthWakeEvent();
+    HANDLE handles[4] = {events.stop, events.power};
+    DWORD count = 2;
+    if (drill != nullptr) handles[count++] = drill;
+    if (health != nullptr) handles[count++] = health;
     DWORD result = WaitForMultipleObjects(count, handles, FALSE, milliseconds);
     if (result == WAIT_OBJECT_0) return kWaitStop;
     if (result == WAIT_OBJECT_0 + 1) return kWaitPower;
+    if (drill != nullptr && result == WAIT_OBJECT_0 + 2) return kWaitDrill;
     return kWaitElapsed;
 }
 
@@ -271,6 +280,7 @@ static void RunHeartbeats(WatchdogKeeper *keeper, const ServiceEvents &events)
         uint32_t pause = NextHeartbeatPause(keeper);
         if (!HeartbeatsWithheld()) pause = PauseAfterHeartbeat(pause, SendHeartbeat(keeper));
         WaitEnd end = WaitForStopOrPower(events, HeartbeatWaitMilliseconds(pause));
+        if (end == kWaitDrill) RunRequestedDrill(keeper, events.stop, events.power, HeartbeatsWithheld());
         if (end == kWaitStop) return;
         if (end == kWaitPower && !FollowPowerChange(keeper, events)) return;
     }
@@ -317,7 +327,9 @@ static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
     if (StartKeepingWatchdog(&keeper, shutdownTimeout)) {
         AnnounceOsBoot();
         StartHealthMonitor(keeper.settings);
+        OpenDrillPublication();
         RunHeartbeats(&keeper, events);
+        CloseDrillPublication();
         StopHealthMonitor();
         if (ShutdownRequested()) {
             HandOverToShutdown(&keeper);

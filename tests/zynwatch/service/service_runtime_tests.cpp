@@ -594,7 +594,8 @@ TEST(EventMessages, TheProgramCarriesATextForEveryEntryItWrites)
                    {MSG_RESUME_REARMS_WATCHDOG, 2},      {MSG_HEALTH_VALUE_IGNORED, 2},     {MSG_HEALTH_CHECK_FAILED, 3},
                    {MSG_HEALTH_CHECK_NEVER_PASSED, 2},   {MSG_HEALTH_CHECK_PASSED, 2},      {MSG_HEALTH_REPAIR_MENDED, 3},
                    {MSG_HEARTBEATS_WITHHELD, 7},         {MSG_HEARTBEATS_RESUMED_HEALTHY, 1}, {MSG_WITHHOLDING_REFUSED, 5},
-                   {MSG_HEALTH_CHECKS_NOT_STARTED, 1},   {MSG_SEL_EVENT_REFUSED, 2}};
+                   {MSG_HEALTH_CHECKS_NOT_STARTED, 1},   {MSG_SEL_EVENT_REFUSED, 2},       {MSG_DRILL_PASSED, 2},
+                   {MSG_DRILL_FAILED, 2},                {MSG_DRILL_INTERRUPTED, 2}};
     const int kMostStrings = 7;
     const char *names[kMostStrings] = {"<1>", "<2>", "<3>", "<4>", "<5>", "<6>", "<7>"};
     DWORD_PTR inserted[kMostStrings];
@@ -759,6 +760,9 @@ TEST_F(ServiceHealth, AFailingCheckIsRepairedThenWithheldUntilItPassesAndStatusS
     EXPECT_NE(std::string::npos, status.find("\nHeartbeats: withheld since ")) << status;
     EXPECT_NE(std::string::npos, status.find(" - HealthCommand has failed since ")) << status;
     EXPECT_NE(std::string::npos, status.find("\nProtected: no - the service withholds its heartbeats")) << status;
+    ProgramRun drill(ZynwatchCommand("-drill 10"));
+    EXPECT_EQ(3, drill.Wait(30000)) << "a drill would hide that the BMC is about to act";
+    EXPECT_NE(std::string::npos, drill.Output().find("Drill: not run - the service withholds its heartbeats")) << drill.Output();
     HKEY key;
     ASSERT_EQ(ERROR_SUCCESS, RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, &key));
     ULONGLONG withheldAt = 0;

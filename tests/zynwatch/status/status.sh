@@ -1,6 +1,6 @@
 # zynwatch -status as an administrator or a script uses it: every line of the report and each exit
 # code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses,
-# with what the BMC's log holds; it writes nothing and only reads the BMC.
+# and the last watchdog expiry in the BMC's log; it writes nothing and only reads the BMC.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_status
@@ -229,6 +229,17 @@ zyntest bmc-set count=0
 
 w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10
+
+# A drill with the service stopped: its expiry is the BMC's last, and Windows had booted before it
+# without shutting down.
+zynwatch_to "$WINEPREFIX.drill" "$ZYNWATCH" -drill 10
+expect_eq 0 "$(cat "$WINEPREFIX.drill.exit")" "the drill passed: $(tail -n 1 "$WINEPREFIX.drill")"
+run_status
+expect_eq "BMC log: 2 records" "$(grep '^BMC log' "$out" | tr -d '\r')" "the boot and the drill's expiry"
+expect_match '^BMC last watchdog expiry: 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \(BMC clock\), no action; no graceful shutdown came before it$' \
+    "$(grep '^BMC last' "$out" | tr -d '\r')" "the drill's expiry, the boot before it"
+run_status_json 'j["sel"]["entries"] == 2 and j["sel"]["lastExpiry"]["action"] == 0 and
+    j["sel"]["lastExpiry"]["gracefulShutdownBefore"] is False and j["sel"]["searchedToFirstRecord"] is False'
 
 # -remove wins over -status: the removal alone, with its exit code 0.
 zynwatch_to "$out" "$ZYNWATCH" -status -remove
