@@ -20,8 +20,9 @@ const ULONGLONG kSlackMs = 60000;         // beyond the countdown, for a slow BM
 const ULONGLONG kCancelLimitMs = 20000;   // for the service to end a cancelled drill
 const DWORD kCloseGraceMs = 4500;         // within the five seconds Windows gives a closing console
 
+// They live as long as the process: the console's handler may run at any moment.
 static HANDLE g_interrupted;  // manual reset: Ctrl+C, or the console closes
-static HANDLE g_finished;     // manual reset: the timer is restored, the process may end
+static HANDLE g_finished;     // manual reset: the timer is restored and the verdict written, the process may end
 
 // Prints the lines not printed yet, or with json the JSON line once the drill has ended.
 struct CommandOutput {
@@ -108,8 +109,8 @@ static int DrillAlone(SC_HANDLE service, uint32_t seconds, CommandOutput *output
     const char *const reasons[1] = {"the command was interrupted (Ctrl+C)"};
     DrillHost host = {kDrillAlone, &g_interrupted, reasons, 1, StopAsFound, PrintProgress, &drill, {}};
     RunDrill(host, static_cast<uint16_t>(seconds), &report);
-    SetEvent(g_finished);
     ReportDrillVerdict(report);
+    SetEvent(g_finished);
     return Conclude(report, output);
 }
 
