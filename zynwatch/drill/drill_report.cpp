@@ -208,6 +208,10 @@ void EndDrillFailed(DrillReport *report, DrillFault fault, uint64_t valueMs)
     case kFaultSelFull:
         snprintf(reason, size, "the timer expired, but the BMC's SEL is full: it records no expiry until it is cleared");
         break;
+    case kFaultNotStarted:
+        snprintf(reason, size, "the timer does not run although Reset Watchdog Timer started it: the BMC's watchdog "
+                               "may be turned off in its setup");
+        break;
     default:
         snprintf(reason, size, "another program changed the BMC's timer during the drill");
         break;

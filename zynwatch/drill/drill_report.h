@@ -36,7 +36,7 @@ enum DrillLeft : uint8_t { kDrillLeftUntouched, kDrillLeftArmed, kDrillLeftStopp
 
 // A fault of the BMC that fails the drill.
 enum DrillFault : uint8_t { kFaultPace, kFaultEarlyExpiry, kFaultNoExpiry, kFaultNoFlag, kFaultNoRecord, kFaultSelFull,
-                            kFaultChanged };
+                            kFaultChanged, kFaultNotStarted };
 
 struct DrillReport {
     DrillMode mode;

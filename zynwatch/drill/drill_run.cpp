@@ -148,7 +148,7 @@ static bool ReadCountdown(DrillRun *run, uint32_t index)
     NoteDrillReading(run->report, elapsed, reading);
     Progress(*run);
     if (!ReadingRunning(reading)) {
-        Fail(run, kFaultEarlyExpiry, elapsed);
+        Fail(run, ReadingExpired(reading) ? kFaultEarlyExpiry : kFaultNotStarted, elapsed);
         return false;
     }
     if (index == 0) run->first = sample;

@@ -151,6 +151,10 @@ TEST(DrillReport, EachEndItsReasonExitCodeAndJsonVerdict)
         {[](DrillReport *r) { EndDrillFailed(r, kFaultNoExpiry, 13000); },
          "Drill: failed - 13.0 s after the start of a 10 s countdown the timer has not expired: it still runs",
          kDrillExitFailed, "failed"},
+        {[](DrillReport *r) { EndDrillFailed(r, kFaultNotStarted, 0); },
+         "Drill: failed - the timer does not run although Reset Watchdog Timer started it: the BMC's watchdog may be "
+         "turned off in its setup",
+         kDrillExitFailed, "failed"},
         {[](DrillReport *r) { EndDrillFailed(r, kFaultSelFull, 0); },
          "Drill: failed - the timer expired, but the BMC's SEL is full: it records no expiry until it is cleared",
          kDrillExitFailed, "failed"},

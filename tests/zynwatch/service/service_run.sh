@@ -24,7 +24,7 @@ zyntest bmc-reset
 from=$(($(debug_log_lines) + 1))
 w64 net start ZynAsrService >/dev/null
 wait_for_state 4 10
-wait_for_requests 6 10
+wait_for_requests 7 10  # the start, the boot's event and two heartbeats
 w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
