@@ -46,18 +46,26 @@ static int Conclude(const DrillReport &report, CommandOutput *output)
     return DrillExitCodeOf(report.outcome);
 }
 
-// A drill that does not start: only its verdict line.
-static int Refuse(DrillMode mode, uint32_t seconds, const char *why, CommandOutput *output)
+// A drill without the verdict of its own report: only the verdict line, not run (why null: no
+// service) or interrupted.
+static int EndHere(DrillMode mode, uint32_t seconds, DrillOutcome outcome, const char *why, CommandOutput *output)
 {
     static DrillReport report;
     BeginDrillReport(&report, mode, static_cast<uint16_t>(seconds));
     if (why == nullptr) {
         EndDrillNoService(&report);
+    } else if (outcome == kDrillInterrupted) {
+        EndDrillInterrupted(&report, why);
     } else {
         EndDrillNotRun(&report, why);
     }
     output->printed = report.lineCount - 1;
     return Conclude(report, output);
+}
+
+static int Refuse(DrillMode mode, uint32_t seconds, const char *why, CommandOutput *output)
+{
+    return EndHere(mode, seconds, kDrillNotRun, why, output);
 }
 
 static BOOL WINAPI OnConsoleControl(DWORD type)
@@ -172,7 +180,8 @@ static int FollowServiceDrill(SC_HANDLE service, const DrillRequest &request, Co
             if (Look(request.requestedAt, &taken, &published, output) == kFollowEnded) {
                 return ConcludePublished(published, output);
             }
-            return Refuse(kDrillThroughService, request.seconds, "the service stopped before the drill's verdict", output);
+            return EndHere(kDrillThroughService, request.seconds, kDrillInterrupted,
+                           "the service stopped before the drill's verdict", output);
         }
         if (!taken && now > started + kTakeLimitMs) {
             return Refuse(kDrillThroughService, request.seconds, "the service did not take the request", output);
@@ -184,7 +193,8 @@ static int FollowServiceDrill(SC_HANDLE service, const DrillRequest &request, Co
             cancelLimit = GetTickCount64() + kCancelLimitMs;
         }
         if (cancelLimit != 0 && GetTickCount64() > cancelLimit) {
-            return Refuse(kDrillThroughService, request.seconds, "the service did not end the drill in time", output);
+            return EndHere(kDrillThroughService, request.seconds, kDrillInterrupted,
+                           "the service did not end the drill in time", output);
         }
     }
 }
