@@ -134,6 +134,29 @@ using UniqueModule = UniqueResource<ModuleTraits>;
 using UniqueEventSource = UniqueResource<EventSourceTraits>;
 using UniqueAttributeList = UniqueResource<AttributeListTraits>;
 
+// Takes a mutex without waiting, and holds it, if it was free, until the scope ends.
+class MutexOwnership {
+public:
+    explicit MutexOwnership(HANDLE mutex) : mutex_(mutex), held_(false)
+    {
+        if (mutex_ == nullptr) return;
+        DWORD result = WaitForSingleObject(mutex_, 0);
+        held_ = result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+    }
+    ~MutexOwnership()
+    {
+        if (held_) ReleaseMutex(mutex_);
+    }
+    MutexOwnership(const MutexOwnership &) = delete;
+    MutexOwnership &operator=(const MutexOwnership &) = delete;
+
+    bool Held() const { return held_; }
+
+private:
+    HANDLE mutex_;
+    bool held_;
+};
+
 class CriticalSectionLock {
 public:
     explicit CriticalSectionLock(CRITICAL_SECTION *section) : section_(section)

@@ -4,6 +4,13 @@
 
 #define TIMER_USE_DONT_STOP 0x40
 #define TIMER_USE_DONT_LOG 0x80
+#define BMC_SLAVE_ADDRESS 0x20
+#define EVENT_MESSAGE_REVISION 0x04
+#define SENSOR_TYPE_WATCHDOG2 0x23
+#define WATCHDOG_SENSOR_NUMBER 0x81
+#define EVENT_TYPE_SENSOR_SPECIFIC 0x6F
+#define WATCHDOG2_TIMER_INTERRUPT 0x08
+#define EVENT_DATA2_IS_EXTENSION 0xC0 /* event data 1 bits 7:6: data 2 holds the sensor-specific extension */
 
 void BmcDefaultConfig(ImbSimBmcConfig *config)
 {
@@ -25,30 +32,53 @@ void BmcDefaultConfig(ImbSimBmcConfig *config)
 
 void BmcReset(BmcModel *bmc, const ImbSimBmcConfig *config, int64_t frequency)
 {
+    const ImbSimSelConfig sel = {SEL_DEFAULT_CAPACITY, 0, 0};
     memset(bmc, 0, sizeof(*bmc));
     bmc->config = *config;
     bmc->frequency = frequency > 0 ? frequency : 10000000;
+    SelReset(&bmc->sel, &sel, 0);
+}
+
+/* Counter ticks per second of the BMC's own clock, which runs at half pace in firmware that has it so. */
+static int64_t BmcTicksPerSecond(const BmcModel *bmc)
+{
+    return (bmc->config.quirks & IMBSIM_QUIRK_HALF_PACE) ? bmc->frequency * 2 : bmc->frequency;
 }
 
 static int64_t CountsToTicks(const BmcModel *bmc, int64_t counts)
 {
-    return counts * bmc->frequency / 10;
+    return counts * BmcTicksPerSecond(bmc) / 10;
+}
+
+/* The Watchdog 2 record of an expiry (offset: the action taken) or of a pre-timeout interrupt. */
+static void LogWatchdogEvent(BmcModel *bmc, uint8_t kind, uint8_t action, int64_t systemTime)
+{
+    const ImbSimWatchdogState *wd = &bmc->watchdog;
+    uint8_t offset = kind == IMBSIM_EVENT_EXPIRY ? action : WATCHDOG2_TIMER_INTERRUPT;
+    uint8_t interrupt = (wd->timerActions >> 4) & 0x07;
+    SelEvent event = {{BMC_SLAVE_ADDRESS, 0x00}, EVENT_MESSAGE_REVISION, SENSOR_TYPE_WATCHDOG2, WATCHDOG_SENSOR_NUMBER,
+                      EVENT_TYPE_SENSOR_SPECIFIC,
+                      {(uint8_t)(EVENT_DATA2_IS_EXTENSION | offset), (uint8_t)((interrupt << 4) | (wd->timerUse & 0x07)),
+                       0xFF}};
+    SelAddEvent(&bmc->sel, &event, systemTime);
 }
 
 static void RecordEvent(BmcModel *bmc, uint8_t kind, uint8_t action, int64_t when, int64_t now,
                         int64_t systemTimeNow)
 {
     ImbSimWatchdogState *wd = &bmc->watchdog;
+    int64_t systemTime = systemTimeNow - (now - when) * 10000000 / bmc->frequency;
     if (wd->eventCount < IMBSIM_MAX_EVENTS) {
         ImbSimWatchdogEvent *event = &wd->events[wd->eventCount];
         event->counter = when;
-        event->systemTime = systemTimeNow - (now - when) * 10000000 / bmc->frequency;
+        event->systemTime = systemTime;
         event->kind = kind;
         event->action = action;
         event->timerUse = wd->timerUse & 0x07;
         event->logged = (wd->timerUse & TIMER_USE_DONT_LOG) ? 0 : 1;
     }
     wd->eventCount++;
+    if (!(wd->timerUse & TIMER_USE_DONT_LOG)) LogWatchdogEvent(bmc, kind, action, systemTime);
 }
 
 void BmcAdvance(BmcModel *bmc, int64_t now, int64_t systemTimeNow)
@@ -58,11 +88,15 @@ void BmcAdvance(BmcModel *bmc, int64_t now, int64_t systemTimeNow)
     int64_t expiry = wd->lastStartCounter + CountsToTicks(bmc, wd->initialCountdown);
     uint8_t preInterrupt = (wd->timerActions >> 4) & 0x07;
     if (preInterrupt != 0 && !bmc->preTimeoutFired) {
-        int64_t preTimeout = expiry - (int64_t)wd->preTimeoutInterval * bmc->frequency;
+        int64_t preTimeout = expiry - CountsToTicks(bmc, (int64_t)wd->preTimeoutInterval * 10);
         if (now >= preTimeout) {
             RecordEvent(bmc, IMBSIM_EVENT_PRETIMEOUT, preInterrupt, preTimeout, now, systemTimeNow);
             bmc->preTimeoutFired = 1;
         }
+    }
+    if (now >= expiry && (bmc->config.quirks & IMBSIM_QUIRK_NEVER_EXPIRES)) {
+        wd->presentCountdown = 0;
+        return;
     }
     if (now >= expiry) {
         RecordEvent(bmc, IMBSIM_EVENT_EXPIRY, wd->timerActions & 0x07, expiry, now, systemTimeNow);
@@ -72,7 +106,8 @@ void BmcAdvance(BmcModel *bmc, int64_t now, int64_t systemTimeNow)
         return;
     }
     int64_t remainingTicks = expiry - now;
-    wd->presentCountdown = (uint16_t)((remainingTicks * 10 + bmc->frequency - 1) / bmc->frequency);
+    int64_t perSecond = BmcTicksPerSecond(bmc);
+    wd->presentCountdown = (uint16_t)((remainingTicks * 10 + perSecond - 1) / perSecond);
 }
 
 static uint32_t Answer(ImbResponsePacket *response, uint8_t code)
@@ -166,6 +201,9 @@ uint32_t BmcHandleRequest(BmcModel *bmc, const ImbRequestPacket *request, ImbRes
         response->completionCode = IPMI_CC_OK;
         memcpy(response->data, request->data, length);
         return 1u + length;
+    }
+    if (request->networkFunction == IPMI_NETFN_STORAGE || request->networkFunction == IPMI_NETFN_SENSOR_EVENT) {
+        return SelHandleRequest(&bmc->sel, request, response, systemTimeNow);
     }
     if (request->networkFunction != IPMI_NETFN_APP) return Answer(response, IPMI_CC_INVALID_COMMAND);
     switch (request->command) {

@@ -1,31 +1,22 @@
 /*
  * The simulated BMC behind the driver, by the IPMI v2.0 rules for the commands the system
- * uses: Get Device ID, Cold Reset, Set/Reset/Get Watchdog Timer. Pure C without kernel calls, so the
- * tests also run it natively; time comes in as performance-counter ticks.
+ * uses: Get Device ID, Cold Reset, Set/Reset/Get Watchdog Timer, and the System Event Log (bmc_sel.h),
+ * where its watchdog records what it did. Pure C without kernel calls, so the tests also run it
+ * natively; time comes in as performance-counter ticks and FILETIME.
  */
 #ifndef BMC_MODEL_H
 #define BMC_MODEL_H
 
+#include "bmc_sel.h"
 #include "imb_contract.h"
-
-#define IPMI_NETFN_APP 0x06
-#define IPMI_CMD_GET_DEVICE_ID 0x01
-#define IPMI_CMD_COLD_RESET 0x02
-#define IPMI_CMD_RESET_WATCHDOG 0x22
-#define IPMI_CMD_SET_WATCHDOG 0x24
-#define IPMI_CMD_GET_WATCHDOG 0x25
-
-#define IPMI_CC_OK 0x00
-#define IPMI_CC_UNINITIALISED_WATCHDOG 0x80
-#define IPMI_CC_INVALID_COMMAND 0xC1
-#define IPMI_CC_BAD_LENGTH 0xC7
-#define IPMI_CC_INVALID_FIELD 0xCC
+#include "ipmi_codes.h"
 
 typedef struct BmcModel {
     ImbSimBmcConfig config;
     ImbSimWatchdogState watchdog;
     int64_t frequency;     /* counter ticks per second */
     uint8_t preTimeoutFired;
+    BmcSel sel;
 } BmcModel;
 
 #ifdef __cplusplus
@@ -35,6 +26,7 @@ extern "C" {
 /* The identity a fresh BMC reports, and support for every pre-timeout interrupt. */
 void BmcDefaultConfig(ImbSimBmcConfig *config);
 
+/* A fresh BMC with an empty SEL of the default size. */
 void BmcReset(BmcModel *bmc, const ImbSimBmcConfig *config, int64_t frequency);
 
 /* Records the pre-timeout and expiry that are due by now, at the times they were due. */

@@ -23,6 +23,8 @@
 #define IMBSIM_IOCTL_READ_WATCHDOG IMBSIM_CONTROL_CODE(0xA04)    /* out: ImbSimWatchdogState */
 #define IMBSIM_IOCTL_READ_COUNTERS IMBSIM_CONTROL_CODE(0xA05)    /* out: ImbSimCounters */
 #define IMBSIM_IOCTL_RELEASE_HELD IMBSIM_CONTROL_CODE(0xA06)     /* out: uint32_t requests released, may be left out */
+#define IMBSIM_IOCTL_SET_SEL IMBSIM_CONTROL_CODE(0xA07)          /* in: ImbSimSelConfig; the SEL starts afresh */
+#define IMBSIM_IOCTL_READ_SEL IMBSIM_CONTROL_CODE(0xA08)         /* in: uint32_t first index; out: ImbSimSelHeader + records */
 
 /* Driver statuses of the IMB driver that callers map (completed as the request's status). */
 #define IMB_STATUS_BUFFER_TOO_SMALL 0xE0070002u
@@ -92,6 +94,10 @@ typedef struct ImbSimBmcConfig {
 
 /* Firmware that accepts a pre-timeout interrupt in Set Watchdog Timer and stores none. */
 #define IMBSIM_QUIRK_DROPS_PRETIMEOUT 0x01u
+/* Firmware whose countdown runs down to 0 and stays there, running: no expiry, flag, action or record. */
+#define IMBSIM_QUIRK_NEVER_EXPIRES 0x02u
+/* Firmware whose countdown falls at half the real pace, so it expires after twice the time. */
+#define IMBSIM_QUIRK_HALF_PACE 0x04u
 
 typedef struct ImbSimLogEntry {
     uint32_t sequence;
@@ -153,6 +159,26 @@ typedef struct ImbSimCounters {
     uint32_t heldRequests;      /* held now, neither released nor cancelled */
     uint32_t cancelledRequests; /* held requests their cancellation completed, since reset */
 } ImbSimCounters;
+
+/* The System Event Log: 16-byte records, at most IMBSIM_SEL_MAX_RECORDS of them. */
+#define IMBSIM_SEL_RECORD_SIZE 16
+#define IMBSIM_SEL_MAX_RECORDS 2048
+
+/* A SEL that starts afresh: its size, and old records already in it (of a temperature sensor). */
+typedef struct ImbSimSelConfig {
+    uint16_t capacity; /* records it holds, at most IMBSIM_SEL_MAX_RECORDS; 0: the BMC has no SEL */
+    uint16_t prefill;  /* records already in it, at most capacity; as many as capacity: a full SEL */
+    uint32_t reserved;
+} ImbSimSelConfig;
+
+typedef struct ImbSimSelHeader {
+    uint16_t count;        /* records in the SEL */
+    uint16_t capacity;
+    uint16_t reservation;  /* the reservation ID in force, 0 for none */
+    uint8_t overflow;      /* a record was dropped for want of room since the last clear */
+    uint8_t reserved;
+    uint32_t recordCount;  /* records that follow, from the first index asked for */
+} ImbSimSelHeader;
 
 #pragma pack(pop)
 

@@ -334,6 +334,34 @@ static NTSTATUS ReadLog(IRP *irp, IO_STACK_LOCATION *stack)
     return STATUS_SUCCESS;
 }
 
+/* The SEL's records from the first index asked for, as many as fit after the header. */
+static NTSTATUS ReadSel(IRP *irp, IO_STACK_LOCATION *stack)
+{
+    ULONG inputLength = stack->Parameters.DeviceIoControl.InputBufferLength;
+    ULONG outputLength = stack->Parameters.DeviceIoControl.OutputBufferLength;
+    uint8_t *buffer = irp->AssociatedIrp.SystemBuffer;
+    if (outputLength < sizeof(ImbSimSelHeader)) return STATUS_BUFFER_TOO_SMALL;
+    uint32_t first = 0;
+    if (inputLength >= sizeof(uint32_t)) RtlCopyMemory(&first, buffer, sizeof(first));
+    uint32_t room = (outputLength - sizeof(ImbSimSelHeader)) / IMBSIM_SEL_RECORD_SIZE;
+    ImbSimSelHeader header;
+    RtlZeroMemory(&header, sizeof(header));
+    KIRQL irql;
+    KeAcquireSpinLock(&g_lock, &irql);
+    header.count = g_bmc.sel.count;
+    header.capacity = g_bmc.sel.capacity;
+    header.reservation = g_bmc.sel.reservation;
+    header.overflow = g_bmc.sel.overflow;
+    for (uint32_t index = first; index < g_bmc.sel.count && header.recordCount < room; ++index) {
+        RtlCopyMemory(buffer + sizeof(header) + header.recordCount++ * IMBSIM_SEL_RECORD_SIZE, g_bmc.sel.records[index],
+                      IMBSIM_SEL_RECORD_SIZE);
+    }
+    KeReleaseSpinLock(&g_lock, irql);
+    RtlCopyMemory(buffer, &header, sizeof(header));
+    irp->IoStatus.Information = sizeof(header) + header.recordCount * IMBSIM_SEL_RECORD_SIZE;
+    return STATUS_SUCCESS;
+}
+
 static NTSTATUS CopyOut(IRP *irp, IO_STACK_LOCATION *stack, const void *data, ULONG size)
 {
     if (stack->Parameters.DeviceIoControl.OutputBufferLength < size) return STATUS_BUFFER_TOO_SMALL;
@@ -378,6 +406,14 @@ static NTSTATUS Control(IRP *irp, IO_STACK_LOCATION *stack)
         return STATUS_SUCCESS;
     case IMBSIM_IOCTL_READ_LOG:
         return ReadLog(irp, stack);
+    case IMBSIM_IOCTL_SET_SEL:
+        if (inputLength < sizeof(ImbSimSelConfig)) return STATUS_INVALID_PARAMETER;
+        KeAcquireSpinLock(&g_lock, &irql);
+        SelReset(&g_bmc.sel, (const ImbSimSelConfig *)buffer, SystemTimeNow());
+        KeReleaseSpinLock(&g_lock, irql);
+        return STATUS_SUCCESS;
+    case IMBSIM_IOCTL_READ_SEL:
+        return ReadSel(irp, stack);
     case IMBSIM_IOCTL_READ_WATCHDOG: {
         ImbSimWatchdogState state;
         KeAcquireSpinLock(&g_lock, &irql);

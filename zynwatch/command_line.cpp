@@ -33,11 +33,32 @@ static int WordNumber(const char *text, const char *const words[4])
 static const char *const kTimeoutWords[4] = {"none", "hardreset", "poweroff", "powercycle"};
 static const char *const kPretimeoutWords[4] = {"none", "smi", "nmi", "msgint"};
 const uint8_t kUnknownTimeoutWordChoice = 3;
+const uint32_t kDefaultDrillSeconds = 20;
+const uint32_t kLargestDrillSeconds = 999999;  // a longer number reads as this, out of range all the same
+
+static bool IsNumber(const char *text)
+{
+    if (*text == '\0') return false;
+    for (; *text != '\0'; ++text) {
+        if (*text < '0' || *text > '9') return false;
+    }
+    return true;
+}
+
+static uint32_t NumberOf(const char *text)
+{
+    uint32_t number = 0;
+    for (; *text != '\0' && number <= kLargestDrillSeconds; ++text) {
+        number = number * 10 + static_cast<uint32_t>(*text - '0');
+    }
+    return number > kLargestDrillSeconds ? kLargestDrillSeconds : number;
+}
 
 CommandOptions ParseServiceCommandLine(int argc, const char *const *argv)
 {
     // An option that is not given keeps the value the install writes without options.
-    CommandOptions options = {false, false, false, false, kInstallTimeoutAction, kInstallPreTimeoutAction, false, nullptr};
+    CommandOptions options = {false, false, false, false, kInstallTimeoutAction, kInstallPreTimeoutAction, false,
+                              nullptr, false, kDefaultDrillSeconds};
     for (int index = 1; index < argc; ++index) {
         const char *argument = argv[index];
         bool hasWord = index + 1 < argc;
@@ -53,6 +74,9 @@ CommandOptions ParseServiceCommandLine(int argc, const char *const *argv)
             options.nagios = true;
         } else if (SameWord(argument, "-prometheus") && hasWord) {
             options.prometheusFile = argv[++index];
+        } else if (SameWord(argument, "-drill")) {
+            options.drill = true;
+            if (hasWord && IsNumber(argv[index + 1])) options.drillSeconds = NumberOf(argv[++index]);
         } else if (SameWord(argument, "-timeout") && hasWord) {
             int number = WordNumber(argv[++index], kTimeoutWords);
             options.timeoutChoice = number < 0 ? kUnknownTimeoutWordChoice : static_cast<uint8_t>(number);

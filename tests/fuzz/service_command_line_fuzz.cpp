@@ -14,5 +14,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *bytes, size_t size)
     FUZZ_CHECK(options.pretimeoutChoice == 0 || arguments.Has("-pretimeout"));
     FUZZ_CHECK(options.prometheusFile == nullptr || arguments.Has("-prometheus"));
     FUZZ_CHECK(!options.nagios || arguments.Has("-nagios"));
+    FUZZ_CHECK(!options.drill || arguments.Has("-drill"));
+    FUZZ_CHECK(options.drillSeconds <= 999999 && (options.drillSeconds == 20 || arguments.Has("-drill")));
     return 0;
 }

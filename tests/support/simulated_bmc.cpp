@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstring>
 
+#include "bmc_model.h"
+
 SimulatedBmc::SimulatedBmc()
     : device_(CreateFileA(IMB_DEVICE_PATH_A, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
@@ -95,6 +97,20 @@ bool SimulatedBmc::SetBmc(const ImbSimBmcConfig &config)
     return Control(IMBSIM_IOCTL_SET_BMC, &config, sizeof(config), nullptr, 0);
 }
 
+bool SimulatedBmc::SetQuirks(uint8_t quirks)
+{
+    ImbSimBmcConfig config;
+    BmcDefaultConfig(&config);
+    config.quirks = quirks;
+    return SetBmc(config);
+}
+
+bool SimulatedBmc::SetSel(uint16_t capacity, uint16_t prefill)
+{
+    ImbSimSelConfig config = {capacity, prefill, 0};
+    return Control(IMBSIM_IOCTL_SET_SEL, &config, sizeof(config), nullptr, 0);
+}
+
 bool SimulatedBmc::ColdResetBmc()
 {
     ImbRequestPacket request = {};
@@ -174,6 +190,24 @@ ImbSimWatchdogState SimulatedBmc::ReadWatchdog()
     bool done = Control(IMBSIM_IOCTL_READ_WATCHDOG, nullptr, 0, &state, sizeof(state), &returned);
     ReadSucceeded(done, "IMBSIM_IOCTL_READ_WATCHDOG", returned, sizeof(state));
     return state;
+}
+
+std::vector<std::vector<uint8_t>> SimulatedBmc::ReadSel(ImbSimSelHeader *header)
+{
+    std::vector<std::vector<uint8_t>> records;
+    std::vector<uint8_t> buffer(sizeof(ImbSimSelHeader) + IMBSIM_SEL_MAX_RECORDS * IMBSIM_SEL_RECORD_SIZE);
+    uint32_t first = 0;
+    DWORD returned = 0;
+    bool done = Control(IMBSIM_IOCTL_READ_SEL, &first, sizeof(first), buffer.data(), buffer.size(), &returned);
+    if (!ReadSucceeded(done, "IMBSIM_IOCTL_READ_SEL", returned, sizeof(ImbSimSelHeader))) return records;
+    ImbSimSelHeader read;
+    memcpy(&read, buffer.data(), sizeof(read));
+    if (header != nullptr) *header = read;
+    const uint8_t *record = buffer.data() + sizeof(read);
+    for (uint32_t i = 0; i < read.recordCount; ++i, record += IMBSIM_SEL_RECORD_SIZE) {
+        records.emplace_back(record, record + IMBSIM_SEL_RECORD_SIZE);
+    }
+    return records;
 }
 
 ImbSimCounters SimulatedBmc::ReadCounters()

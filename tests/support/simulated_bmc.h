@@ -28,6 +28,10 @@ public:
     // Answers every held request from the BMC; released, when given, receives their number.
     bool ReleaseHeld(uint32_t *released = nullptr);
     bool SetBmc(const ImbSimBmcConfig &config);
+    // The BMC's firmware faults (IMBSIM_QUIRK_*), with the identity and pre-timeout support of a fresh BMC.
+    bool SetQuirks(uint8_t quirks);
+    // A SEL that starts afresh with capacity records (0: none), prefill of them old ones.
+    bool SetSel(uint16_t capacity, uint16_t prefill);
     // Sends the BMC the IPMI Cold Reset command, as a management tool or a firmware update does.
     bool ColdResetBmc();
 
@@ -35,6 +39,8 @@ public:
     std::vector<ImbSimLogEntry> ReadLog(uint32_t first = 0, int64_t *frequency = nullptr);
     uint32_t LoggedCount();
     ImbSimWatchdogState ReadWatchdog();
+    // The SEL's records, each 16 bytes as Get SEL Entry gives them; header, when given, its state.
+    std::vector<std::vector<uint8_t>> ReadSel(ImbSimSelHeader *header = nullptr);
     ImbSimCounters ReadCounters();
 
 private:

@@ -21,6 +21,8 @@ static int Usage()
             "                [command=N]   (hold: never complete the request; honour or ignore its cancellation)\n"
             "        bmc-release (answers the held requests from the BMC and prints their number)\n"
             "        bmc-identity BYTE... (the Get Device ID answer's data bytes, hexadecimal)\n"
+            "        bmc-quirks none|never-expires|half-pace (the watchdog's firmware fault)\n"
+            "        bmc-sel | bmc-sel-set capacity=N prefill=N (the SEL's records; a fresh SEL, 0: none)\n"
             "        service-status NAME | service-config NAME | reg-values HKLM-SUBKEY | reg-tree HKLM-SUBKEY\n"
             "        service-start-type NAME auto|demand|disabled (as sc config sets it, which Wine's sc lacks)\n"
             "        node-add HARDWARE-ID... | nodes HARDWARE-ID\n"
@@ -134,6 +136,42 @@ static int BmcIdentity(SimulatedBmc &bmc, int argc, char **argv)
     return bmc.SetBmc(config) ? 0 : 1;
 }
 
+static int BmcQuirks(SimulatedBmc &bmc, int argc, char **argv)
+{
+    if (argc != 1) return Usage();
+    uint8_t quirks = 0;
+    if (strcmp(argv[0], "never-expires") == 0) {
+        quirks = IMBSIM_QUIRK_NEVER_EXPIRES;
+    } else if (strcmp(argv[0], "half-pace") == 0) {
+        quirks = IMBSIM_QUIRK_HALF_PACE;
+    } else if (strcmp(argv[0], "none") != 0) {
+        return Usage();
+    }
+    return bmc.SetQuirks(quirks) ? 0 : 1;
+}
+
+static int BmcSelSet(SimulatedBmc &bmc, int argc, char **argv)
+{
+    unsigned long capacity = IMBSIM_SEL_MAX_RECORDS, prefill = 0;
+    for (int i = 0; i < argc; ++i) {
+        if (sscanf(argv[i], "capacity=%lu", &capacity) != 1 && sscanf(argv[i], "prefill=%lu", &prefill) != 1) return Usage();
+    }
+    if (capacity > IMBSIM_SEL_MAX_RECORDS || prefill > capacity) return Usage();
+    return bmc.SetSel(static_cast<uint16_t>(capacity), static_cast<uint16_t>(prefill)) ? 0 : 1;
+}
+
+// One record a line: its ID and the bytes after it, then the SEL's own state.
+static int BmcSel(SimulatedBmc &bmc)
+{
+    ImbSimSelHeader header = {};
+    for (const std::vector<uint8_t> &record : bmc.ReadSel(&header)) {
+        printf("id=0x%04X record=%s\n", record[0] | (record[1] << 8), Hex(record.data() + 2, record.size() - 2).c_str());
+    }
+    printf("count=%u capacity=%u overflow=%u reservation=%u\n", header.count, header.capacity, header.overflow,
+           header.reservation);
+    return ::testing::Test::HasFailure() ? 1 : 0;
+}
+
 static int Bmc(const char *command, int argc, char **argv)
 {
     SimulatedBmc bmc;
@@ -147,6 +185,9 @@ static int Bmc(const char *command, int argc, char **argv)
     if (strcmp(command, "bmc-watchdog") == 0) return BmcWatchdog(bmc);
     if (strcmp(command, "bmc-set") == 0) return BmcSet(bmc, argc, argv);
     if (strcmp(command, "bmc-identity") == 0) return BmcIdentity(bmc, argc, argv);
+    if (strcmp(command, "bmc-quirks") == 0) return BmcQuirks(bmc, argc, argv);
+    if (strcmp(command, "bmc-sel-set") == 0) return BmcSelSet(bmc, argc, argv);
+    if (strcmp(command, "bmc-sel") == 0) return BmcSel(bmc);
     if (strcmp(command, "bmc-counters") == 0) {
         ImbSimCounters c = bmc.ReadCounters();
         printf("opens=%u closes=%u requests=%u handles=%u held=%u cancelled=%u\n", c.opens, c.closes,

@@ -107,3 +107,23 @@ TEST(CommandLine, UsageTextByteForByte)
               "zynwatch -remove \n\n",
               printed);
 }
+
+// A number right after -drill is its countdown, however large; anything else is left to the rest.
+TEST(CommandLine, DrillTakesTheNumberRightAfterIt)
+{
+    CommandOptions options = Parse({"-Drill"});
+    EXPECT_TRUE(options.drill);
+    EXPECT_EQ(20u, options.drillSeconds) << "the default";
+    options = Parse({"-drill", "45", "-json"});
+    EXPECT_EQ(45u, options.drillSeconds);
+    EXPECT_TRUE(options.json);
+    options = Parse({"-drill", "-json"});
+    EXPECT_EQ(20u, options.drillSeconds);
+    EXPECT_TRUE(options.json) << "not taken for a countdown";
+    EXPECT_EQ(5u, Parse({"-drill", "5"}).drillSeconds) << "kept for the drill to refuse";
+    EXPECT_EQ(999999u, Parse({"-drill", "123456789012345678901234567890"}).drillSeconds) << "no wrap-around";
+    EXPECT_EQ(20u, Parse({"-drill", "30s"}).drillSeconds);
+    EXPECT_EQ(20u, Parse({"-drill", ""}).drillSeconds);
+    EXPECT_EQ(20u, Parse({"30", "-drill"}).drillSeconds) << "a number before it is no countdown";
+    EXPECT_FALSE(Parse({"-timeout", "-drill"}).drill) << "consumed as the word of -timeout";
+}

@@ -3,10 +3,12 @@
 #include <initializer_list>
 
 #include "configuration/service_configuration.h"
+#include "drill/drill_service.h"
 #include "events/service_event_log.h"
 #include "guards.h"
 #include "health/health_monitor.h"
 #include "service/settings_reload.h"
+#include "sel/os_events.h"
 #include "service_identity.h"
 #include "watchdog/watchdog_keeper.h"
 #include "watchdog/watchdog_publication.h"
@@ -28,12 +30,14 @@ struct ServiceState {
     bool suspendHandled;      // the service thread has stopped the watchdog for the latest suspend
     bool acceptPreshutdown;   // "ShutdownTimeout" is set: the shutdown phase is on
     bool shutdownRequested;   // the stop event was set by the preshutdown control
+    bool acceptShutdown;      // the shutdown control is accepted, for the BMC's log
+    bool systemShutdown;      // the stop event was set by the shutdown control
     // Held while a report is filled in and sent, and around the other fields, so the control
     // handler's thread and the service thread never interleave.
     CRITICAL_SECTION lock;
 };
 
-static ServiceState g_service = {nullptr, {}, 1, {}, nullptr, nullptr, kPowerNone, false, false, false, {}};
+static ServiceState g_service = {nullptr, {}, 1, {}, nullptr, nullptr, kPowerNone, false, false, false, false, false, {}};
 
 // The two events the service thread waits on.
 struct ServiceEvents {
@@ -44,6 +48,7 @@ struct ServiceEvents {
 void InitializeServiceState()
 {
     InitializeCriticalSection(&g_service.lock);
+    InitializeDrillControls();
 }
 
 static void NoteReportFailure(DWORD error)
@@ -80,6 +85,7 @@ static void FillStatus(DWORD state, DWORD exitCode, DWORD waitHint)
     status.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : SERVICE_ACCEPT_STOP;
     if (state == SERVICE_RUNNING) status.dwControlsAccepted = kRunningControls;
     if (state == SERVICE_RUNNING && g_service.acceptPreshutdown) status.dwControlsAccepted |= SERVICE_ACCEPT_PRESHUTDOWN;
+    if (state == SERVICE_RUNNING && g_service.acceptShutdown) status.dwControlsAccepted |= SERVICE_ACCEPT_SHUTDOWN;
     if (state == SERVICE_RUNNING || state == SERVICE_STOPPED) {
         status.dwCheckPoint = 0;
     } else {
@@ -142,6 +148,24 @@ static void AcceptPreshutdown(bool accept)
     g_service.acceptPreshutdown = accept;
 }
 
+static void AcceptShutdown(bool accept)
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.acceptShutdown = accept;
+}
+
+static void NoteSystemShutdown()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    g_service.systemShutdown = true;
+}
+
+static bool SystemShutdown()
+{
+    CriticalSectionLock lock(&g_service.lock);
+    return g_service.systemShutdown;
+}
+
 // Reports the present state again, keeping the exit code it was reported with.
 static BOOL ReportCurrentState()
 {
@@ -189,11 +213,15 @@ DWORD WINAPI ServiceControlHandler(DWORD control, DWORD eventType, void *eventDa
 {
     (void)eventData;
     (void)context;
-    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN) {
+    if (control == SERVICE_CONTROL_SHUTDOWN) NoteSystemShutdown();
+    if (control == SERVICE_CONTROL_STOP || control == SERVICE_CONTROL_PRESHUTDOWN || control == SERVICE_CONTROL_SHUTDOWN) {
         if (!ReportStopControl(control == SERVICE_CONTROL_PRESHUTDOWN)) LogReportFailure();
         SignalServiceStop();
     } else if (control == SERVICE_CONTROL_POWEREVENT) {
         SignalPowerEvent(eventType);
+    } else if (IsDrillControl(control)) {
+        SignalDrillControl(control);
+        if (!ReportCurrentState()) LogReportFailure();
     } else if (!ReportCurrentState()) {
         LogReportFailure();
     }
@@ -214,21 +242,24 @@ static void MarkSuspendHandled()
     g_service.suspendHandled = true;
 }
 
-enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower, kWaitSettings, kWaitHealth };
+enum WaitEnd { kWaitElapsed, kWaitStop, kWaitPower, kWaitSettings, kWaitDrill, kWaitHealth };
 
 // A failed wait counts as elapsed: the next pass follows at once.
 static WaitEnd WaitForStopOrPower(const ServiceEvents &events, DWORD milliseconds)
 {
-    HANDLE handles[4] = {events.stop, events.power};
+    HANDLE handles[5] = {events.stop, events.power};
     DWORD count = 2;
-    HANDLE settings = SettingsChangeEvent(), health = HealthWakeEvent();
+    HANDLE settings = SettingsChangeEvent(), drill = DrillRequestEvent(), health = HealthWakeEvent();
     DWORD settingsIndex = settings != nullptr ? count : MAXIMUM_WAIT_OBJECTS;
     if (settings != nullptr) handles[count++] = settings;
+    DWORD drillIndex = drill != nullptr ? count : MAXIMUM_WAIT_OBJECTS;
+    if (drill != nullptr) handles[count++] = drill;
     if (health != nullptr) handles[count++] = health;
     DWORD result = WaitForMultipleObjects(count, handles, FALSE, milliseconds);
     if (result == WAIT_OBJECT_0) return kWaitStop;
     if (result == WAIT_OBJECT_0 + 1) return kWaitPower;
     if (result == WAIT_OBJECT_0 + settingsIndex) return kWaitSettings;
+    if (result == WAIT_OBJECT_0 + drillIndex) return kWaitDrill;
     if (result != WAIT_TIMEOUT && result < WAIT_OBJECT_0 + count) return kWaitHealth;
     return kWaitElapsed;
 }
@@ -295,6 +326,7 @@ static void RunHeartbeats(WatchdogKeeper *keeper, const ServiceEvents &events)
             pause = PauseAfterHeartbeat(pause, SendHeartbeat(keeper));
         }
         WaitEnd end = WaitOutPause(keeper, events, HeartbeatWaitMilliseconds(pause));
+        if (end == kWaitDrill) RunRequestedDrill(keeper, events.stop, events.power, HeartbeatsWithheld());
         if (end == kWaitStop) return;
         if (end == kWaitPower && !FollowPowerChange(keeper, events)) return;
     }
@@ -349,12 +381,21 @@ static void KeepWatchdog(const ServiceEvents &events, uint16_t shutdownTimeout)
     if (!StartKeepingWatchdog(&keeper, shutdownTimeout, SettingsAtStart())) {
         ReportStartFailure();
     } else if (ReportArmedRunning(events)) {
+        AnnounceOsBoot();
         StartHealthMonitor(keeper.settings);
         PublishStartSettings();
+        OpenDrillPublication();
         RunHeartbeats(&keeper, events);
+        CloseDrillPublication();
         StopHealthMonitor();
         if (ShutdownRequested()) {
             HandOverToShutdown(&keeper);
+            AnnounceOsShutdown();
+            return;
+        }
+        // At a shutdown without the shutdown phase the countdown goes on from the last heartbeat.
+        if (SystemShutdown()) {
+            AnnounceOsShutdown();
             return;
         }
     }
@@ -369,6 +410,7 @@ void RunWatchdogService()
         BeginSettingsReload();
         uint16_t shutdownTimeout = ReadShutdownTimeout();
         AcceptPreshutdown(shutdownTimeout != 0);
+        AcceptShutdown(ReadSelEventsSetting() && shutdownTimeout == 0);
         KeepWatchdog(events, shutdownTimeout);
         EndSettingsReload();
         RemoveHeartbeatPublication();

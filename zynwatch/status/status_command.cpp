@@ -10,6 +10,7 @@
 #include "guards.h"
 #include "health/health_publication.h"
 #include "last_error_text.h"
+#include "sel/sel_history.h"
 #include "service_identity.h"
 #include "status/nagios_report.h"
 #include "status/prometheus_report.h"
@@ -107,6 +108,8 @@ static void GatherStatusFacts(StatusFacts *facts)
     facts->configuration = GatherConfigurationFacts(view);
     facts->heartbeats = GatherHeartbeatFacts(serviceRuns);
     facts->bmc.read = ReadWatchdogTimer(&facts->bmc.reading, &facts->bmc.outcome);
+    // A BMC that did not answer at all would only make each further request wait out its time.
+    if (facts->bmc.outcome.error == 0) GatherSelFacts(&facts->sel);
     GatherHealthFacts(serviceRuns, &facts->health, view);
 }
 

@@ -3,6 +3,7 @@
 #include <stdarg.h>
 #include <stdio.h>
 
+#include "status/sel_lines.h"
 #include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_names.h"
 
@@ -334,6 +335,53 @@ static void PutBmc(JsonWriter *json, const BmcFacts &bmc)
     Put(json, '}');
 }
 
+static void PutExpiry(JsonWriter *json, const SelHistory &history)
+{
+    if (!history.expiryFound) {
+        KeyNull(json, "lastExpiry");
+        return;
+    }
+    const SelRecord &expiry = history.expiry;
+    uint8_t action = SelExpiryAction(expiry), use = SelExpiryTimerUse(expiry);
+    bool useKnown = use < 8;
+    char when[24];
+    bool dated = FormatSelTimeIso(expiry.timestamp, when, sizeof(when));
+    OpenObject(json, "lastExpiry");
+    KeyNumber(json, "recordId", expiry.id);
+    KeyNumber(json, "timestamp", expiry.timestamp);
+    KeyText(json, "time", dated ? when : nullptr);
+    KeyNumber(json, "action", action);
+    KeyText(json, "actionName", TimeoutActionName(action));
+    KeyKnownNumber(json, "timerUse", useKnown, use);
+    KeyText(json, "timerUseName", useKnown ? TimerUseName(use) : nullptr);
+    KeyKnownBool(json, "gracefulShutdownBefore", history.shutdownBefore != kShutdownBeforeUnknown,
+                 history.shutdownBefore == kShutdownBeforeYes);
+    Put(json, '}');
+}
+
+// The BMC's log, or null when it was not asked; the search's facts null unless it was read.
+static void PutSel(JsonWriter *json, const SelFacts &sel)
+{
+    if (!sel.attempted) {
+        KeyNull(json, "sel");
+        return;
+    }
+    bool answered = sel.outcome.error == 0;
+    char cause[kStatusLineSize];
+    DescribeUnreadSel(sel, cause, sizeof(cause));
+    OpenObject(json, "sel");
+    KeyBool(json, "read", sel.read);
+    KeyText(json, "notReadReason", sel.read ? nullptr : cause);
+    KeyKnownNumber(json, "error", !sel.read && !answered, sel.outcome.error);
+    KeyKnownNumber(json, "completionCode", !sel.read && answered, sel.outcome.completionCode);
+    KeyKnownNumber(json, "entries", sel.read, sel.info.entries);
+    KeyKnownBool(json, "full", sel.read, SelFull(sel.info));
+    KeyKnownNumber(json, "recordsSearched", sel.read, sel.history.recordsRead);
+    KeyKnownBool(json, "searchedToFirstRecord", sel.read, sel.reachedStart);
+    PutExpiry(json, sel.history);
+    Put(json, '}');
+}
+
 static void PutVerdict(JsonWriter *json, const StatusFacts &facts)
 {
     StatusVerdict verdict;
@@ -361,6 +409,7 @@ bool BuildStatusJson(const StatusFacts &facts, char *text, size_t size)
     PutHeartbeats(&json, facts.heartbeats);
     PutHealth(&json, facts.health);
     PutBmc(&json, facts.bmc);
+    PutSel(&json, facts.sel);
     PutVerdict(&json, facts);
     Put(&json, '}');
     return json.fits;

@@ -10,8 +10,9 @@
 // 2: times carry their offset from UTC.
 const unsigned kStatusJsonFormatVersion = 2;
 
-// Room for every field, with each check's name escaped byte by byte (at most six bytes each).
-const size_t kStatusJsonSize = 4096 + kSettingCount * 96 + kHealthMaxChecks * (6 * kHealthLabelSize + 512);
+// Room for every field, the BMC's log among them, with each check's name escaped byte by byte (at
+// most six bytes each).
+const size_t kStatusJsonSize = 4096 + 1024 + kSettingCount * 96 + kHealthMaxChecks * (6 * kHealthLabelSize + 512);
 
 // Writes the object, with the exit code the text form ends with, into text without a line end;
 // false when it does not fit.

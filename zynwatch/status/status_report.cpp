@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "status/health_lines.h"
+#include "status/sel_lines.h"
 #include "watchdog/heartbeat_rules.h"
 #include "watchdog/watchdog_names.h"
 
@@ -271,6 +272,7 @@ void BuildStatusReport(const StatusFacts &facts, StatusReport *report)
         DescribeUnreadBmc(facts.bmc, cause, sizeof(cause));
         AddLine(report, "BMC: not read - %s", cause);
     }
+    AddSelLines(facts.sel, report);
     AddWithheldLine(facts.health, report);
     AddVerdictLine(facts, report);
     report->exitCode = DecideStatusExitCode(facts);

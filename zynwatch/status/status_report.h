@@ -6,6 +6,7 @@
 
 #include "configuration/service_configuration_rules.h"
 #include "health/health_records.h"
+#include "sel/sel_rules.h"
 #include "status/report_lines.h"
 #include "status/settings_lines.h"
 #include "watchdog/watchdog_messages.h"
@@ -57,6 +58,7 @@ struct StatusFacts {
     BmcFacts bmc;
     HealthFacts health;
     HeartbeatFacts heartbeats;
+    SelFacts sel;  // the BMC's log; not attempted when the BMC did not answer
 };
 
 // Seconds beyond the interval in use that a countdown may have run down before the heartbeats

@@ -80,3 +80,10 @@ bool ArmShutdownWatchdog(const WatchdogSettings &settings, uint16_t seconds, Wat
     BuildShutdownArmMessage(settings, seconds, message);
     return SendAndTell(message, kSetWatchdogMessageLength, outcome);
 }
+
+bool ArmDrillWatchdog(uint16_t seconds, WatchdogOutcome *outcome)
+{
+    BYTE message[kSetWatchdogMessageLength];
+    BuildDrillArmMessage(seconds, message);
+    return SendAndTell(message, kSetWatchdogMessageLength, outcome);
+}

@@ -14,3 +14,6 @@ bool ReadWatchdogTimer(WatchdogReading *reading, WatchdogOutcome *outcome = null
 
 // Gives the running timer the shutdown phase's countdown (see BuildShutdownArmMessage).
 bool ArmShutdownWatchdog(const WatchdogSettings &settings, uint16_t seconds, WatchdogOutcome *outcome = nullptr);
+
+// Arms the timer for a drill (see BuildDrillArmMessage).
+bool ArmDrillWatchdog(uint16_t seconds, WatchdogOutcome *outcome = nullptr);

@@ -189,6 +189,11 @@ void ResumeKeptWatchdog(WatchdogKeeper *keeper)
     ReportResumeRearmsWatchdog(keeper->settings);
 }
 
+bool RearmKeptWatchdog(WatchdogKeeper *keeper, WatchdogOutcome *outcome)
+{
+    return Rearm(keeper, outcome);
+}
+
 void HandOverToShutdown(const WatchdogKeeper *keeper)
 {
     const WatchdogSettings &settings = keeper->settings;

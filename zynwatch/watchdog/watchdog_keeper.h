@@ -8,6 +8,7 @@
 #include "configuration/service_configuration_rules.h"
 #include "configuration/setting_catalogue.h"
 #include "watchdog/heartbeat_rules.h"
+#include "watchdog/watchdog_messages.h"
 
 struct WatchdogKeeper {
     WatchdogSettings settings;  // as armed (see ArmedSettings)
@@ -52,6 +53,10 @@ void SuspendKeptWatchdog(const WatchdogKeeper *keeper);
 
 // Windows resumed: writes an entry; the next heartbeat, due at once, arms the watchdog again.
 void ResumeKeptWatchdog(WatchdogKeeper *keeper);
+
+// Arms the watchdog again with the settings it keeps and starts the countdown, as after a BMC
+// reset; false, with the re-arm left to the next heartbeat, when either request failed.
+bool RearmKeptWatchdog(WatchdogKeeper *keeper, WatchdogOutcome *outcome);
 
 // Gives the watchdog the shutdown countdown instead of stopping it.
 void HandOverToShutdown(const WatchdogKeeper *keeper);

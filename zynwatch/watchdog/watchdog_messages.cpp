@@ -70,6 +70,11 @@ void BuildShutdownArmMessage(const WatchdogSettings &settings, uint16_t seconds,
                     countdown, message);
 }
 
+void BuildDrillArmMessage(uint16_t seconds, uint8_t message[kSetWatchdogMessageLength])
+{
+    BuildSetMessage(kTimerUseSmsOs, 0x00, 0, static_cast<uint16_t>(seconds * 10u), message);
+}
+
 bool DecodeWatchdogReading(const uint8_t *data, size_t length, WatchdogReading *reading)
 {
     if (data == nullptr || length < kWatchdogReadingLength) return false;

@@ -34,6 +34,10 @@ void BuildGetMessage(uint8_t message[kGetWatchdogMessageLength]);
 void BuildShutdownArmMessage(const WatchdogSettings &settings, uint16_t seconds,
                              uint8_t message[kSetWatchdogMessageLength]);
 
+// Set Watchdog Timer for a drill: SMS/OS, no action and no pre-timeout interrupt, seconds as
+// countdown, the SMS/OS expiration flag cleared; the timer stays stopped until a Reset starts it.
+void BuildDrillArmMessage(uint16_t seconds, uint8_t message[kSetWatchdogMessageLength]);
+
 // Get Watchdog Timer's answer, field by field as the BMC gives it.
 struct WatchdogReading {
     uint8_t timerUse;            // bits 2..0 the use, bit 6 running, bit 7 don't log

@@ -3,8 +3,10 @@
 // control: Wine's ControlService refuses control 15 with error 87 (as Windows does for a caller),
 // and its shutdown sends services no control at all. "ZynSuspendTest" and "ZynResumeTest" deliver
 // the power events of a suspend (PBT_APMSUSPEND) and an automatic resume (PBT_APMRESUMEAUTOMATIC):
-// Wine has no sleep and sends services no power event. "ZynControlReturnedTest" is set each time
-// the handler has returned, when Windows would go on, to sleep say.
+// Wine has no sleep and sends services no power event. "ZynShutdownTest" delivers the shutdown
+// control, which Wine refuses from ControlService (error 87, as Windows does) and never sends.
+// "ZynControlReturnedTest" is set each time the handler has returned, when Windows would go on, to
+// sleep say.
 #include <windows.h>
 
 #include "service/service_runtime.h"
@@ -20,6 +22,7 @@ const Trigger kTriggers[] = {
     {"ZynPreshutdownTest", SERVICE_CONTROL_PRESHUTDOWN, 0},
     {"ZynSuspendTest", SERVICE_CONTROL_POWEREVENT, PBT_APMSUSPEND},
     {"ZynResumeTest", SERVICE_CONTROL_POWEREVENT, PBT_APMRESUMEAUTOMATIC},
+    {"ZynShutdownTest", SERVICE_CONTROL_SHUTDOWN, 0},
 };
 const DWORD kTriggerCount = sizeof(kTriggers) / sizeof(kTriggers[0]);
 

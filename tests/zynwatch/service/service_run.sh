@@ -20,26 +20,27 @@ expect_eq "24 04 00 00 10 B8 0B" "$(bmc_commands)" "the install stops the watchd
 w64 reg add "HKLM\\$SERVICE_KEY" /v HeartbeatInterval /t REG_DWORD /d 1 /f >/dev/null
 zyntest bmc-reset
 
-# A normal run: started, heartbeats, stopped.
+# A normal run: started, the boot written into the BMC's log, heartbeats, stopped.
 from=$(($(debug_log_lines) + 1))
 w64 net start ZynAsrService >/dev/null
 wait_for_state 4 10
-wait_for_requests 6 10
+wait_for_requests 7 10  # the start, the boot's event and two heartbeats
 w64 net stop ZynAsrService >/dev/null
 wait_for_state 1 10
 expect_eq "service 0x2 0 0 0x1 0xbb8
 service 0x2 0 0 0x2 0x7530
-service 0x4 0x41 0 0 0
+service 0x4 0x45 0 0 0
 handler 0x3 0x1 0 0x3 0
-service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1, and 2 for the arm's 30 s, running with stop and power events accepted, stop pending 3 from the handler, stopped"
+service 0x1 0x1 0 0 0" "$(service_reports "$from")" "start pending 1, and 2 for the arm's 30 s, running with stop, shutdown (for the BMC's log) and power events accepted, stop pending 3 from the handler, stopped"
 commands=$(bmc_commands)
 expect_eq "25
 24 04 03 00 10 B8 0B
 25
 22" "$(echo "$commands" | head -n 4)" "Get, armed with the install values, Get to check it, the countdown started"
 expect_eq "24 04 00 00 10 B8 0B" "$(echo "$commands" | tail -n 1)" "stopped as the service stops"
-expect_match '^(22
-){2,}24' "$(echo "$commands" | tail -n +5)" "heartbeats in between"
+expect_match '^02 41 04 1F 00 6F 06 FF FF
+(22
+){2,}24' "$(echo "$commands" | tail -n +5)" "OS boot completed into the BMC's log, heartbeats in between"
 expect_eq "" "$(event_strings "$from")" "a normal run writes no event log entry"
 expect_match '^state=1 exit=0 specific=0 checkpoint=0 wait=0 ' "$(zyntest service-status ZynAsrService)" "stopped with exit code 0"
 

@@ -1,6 +1,6 @@
 # zynwatch -status as an administrator or a script uses it: every line of the report and each exit
-# code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses;
-# it writes nothing and only reads the BMC.
+# code, from a machine without the BMC to a protected server and one whose heartbeats the BMC refuses,
+# and the last watchdog expiry in the BMC's log; it writes nothing and only reads the BMC.
 source "$ZYN_SOURCE/tests/scenarios/scenario.sh"
 source "$ZYN_SOURCE/tests/zynwatch/support/zynwatch_scenario.sh"
 scenario_begin zynwatch_status
@@ -163,14 +163,17 @@ run_status_prometheus() {
 # The requests logged from sequence $1 on, one per line as "netFn command" ("06 25").
 requests_from() { zyntest bmc-log "$1" | sed -n 's/.*packet=\([^r]*\) response=.*/\1/p' | awk '{ print $11, $10 }'; }
 
-# Runs -status and checks that the BMC received only Get Watchdog Timer meanwhile; $1 "heartbeats"
-# leaves out the running service's Reset requests ("06 22").
+# Runs -status and checks that the BMC received Get Watchdog Timer, then only Get SEL Info and Get SEL
+# Entry; $1 "heartbeats" leaves out the running service's Reset requests ("06 22").
 run_status() {
-    local first others='^$'
+    local first others='^$' reads
     [ "${1:-}" = heartbeats ] && others='^06 22$'
     first=$(zyntest bmc-log | wc -l)
     zynwatch_to "$out" "$ZYNWATCH" -status
-    expect_eq "06 25" "$(requests_from "$first" | grep -v -E "$others")" "-status sends Get Watchdog Timer and nothing else"
+    reads=$(requests_from "$first" | grep -v -E "$others" | uniq)
+    expect_match '^06 25
+0A 40(
+0A 43)?$' "$reads" "-status sends Get Watchdog Timer, Get SEL Info, Get SEL Entry and nothing else"
 }
 
 # No BMC device: the service and configuration are still shown, the BMC's line says why it is missing.
@@ -187,7 +190,7 @@ Protected: no - the service is not installed; the BMC could not be read
 x" "$(status_text)" "the report without a BMC"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 without a BMC"
 run_status_json 'j["service"]["installed"] is False and j["service"]["state"] is None and j["bmc"]["error"] == 55 and
-    j["bmc"]["timerUse"] is None and j["configuration"]["heartbeatInterval"] is None and j["health"] is None'
+    j["bmc"]["timerUse"] is None and j["configuration"]["heartbeatInterval"] is None and j["health"] is None and j["sel"] is None'
 run_status_nagios WARNING '"seconds_left" not in p and p["interval"] == 1'
 run_status_prometheus 'm["zynwatch_bmc_read"] == 0 and "zynwatch_bmc_countdown_seconds" not in m and
     m["zynwatch_status_exit_code"] == 2 and "zynwatch_heartbeat_failures_total" not in m'
@@ -213,10 +216,13 @@ BMC pre-timeout interval: 0 s
 BMC expiration flags: none
 BMC initial countdown: 0.0 s
 BMC present countdown: 0.0 s
+BMC log: empty
+BMC last watchdog expiry: none
 Protected: no - the service is not installed; the BMC's timer is stopped
 x" "$(status_text)" "the report of a fresh BMC without the service"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 without the service"
-run_status_json 'j["bmc"]["read"] and j["bmc"]["timerRunning"] is False and j["bmc"]["initialCountdown"] == 0'
+run_status_json 'j["bmc"]["read"] and j["bmc"]["timerRunning"] is False and j["bmc"]["initialCountdown"] == 0 and
+    j["sel"]["entries"] == 0 and j["sel"]["lastExpiry"] is None'
 
 # The BMC refuses Get, or answers it short.
 zyntest bmc-set cc=0xC1
@@ -229,6 +235,8 @@ PreTimeoutInterval: 0 s
 HeartbeatInterval: not readable, 1 s in use
 ShutdownTimeout: off
 BMC: not read - completion code 0xC1
+BMC log: empty
+BMC last watchdog expiry: none
 Protected: no - the service is not installed; the BMC could not be read
 x" "$(status_text)" "the report when the BMC refuses Get"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a completion code"
@@ -236,7 +244,7 @@ zyntest bmc-set cc=0xC1
 run_status_json 'j["bmc"]["completionCode"] == 0xC1 and j["bmc"]["error"] is None and j["bmc"]["timerRunning"] is None'
 zyntest bmc-set bytes=5
 run_status
-expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC' "$out" | tr -d '\r')" "a short answer"
+expect_eq "BMC: not read - short answer of 4 bytes, 8 expected" "$(grep '^BMC:' "$out" | tr -d '\r')" "a short answer"
 expect_eq 2 "$(cat "$out.exit")" "exit code 2 for a short answer"
 zyntest bmc-set bytes=5
 run_status_json 'j["bmc"]["notReadReason"] == "short answer of 4 bytes, 8 expected"'
@@ -279,6 +287,8 @@ BMC pre-timeout interval: 0 s
 BMC expiration flags: none
 BMC initial countdown: 300.0 s
 BMC present countdown: 300.0 s
+BMC log: empty
+BMC last watchdog expiry: none
 Protected: no - the service is not running; the BMC's timer is stopped
 x" "$(status_text)" "the report of the installed service before its start"
 expect_eq 1 "$(cat "$out.exit")" "exit code 1 while the service is stopped"
@@ -310,8 +320,10 @@ BMC pre-timeout interval: 0 s
 BMC expiration flags: none
 BMC initial countdown: 300\.0 s
 BMC present countdown: (2[0-9]{2}\.[0-9]|300\.0) s
+BMC log: 1 record
+BMC last watchdog expiry: none in its 1 record
 Protected: yes
-x$' "$(status_text)" "the report of a protected server"
+x$' "$(status_text)" "the report of a protected server, whose boot is in the BMC's log"
 expect_eq 0 "$(cat "$out.exit")" "exit code 0 when protected"
 run_status_json 'j["bmc"]["timerRunning"] and 200 <= j["bmc"]["presentCountdown"] <= 300 and j["reasons"] == []'
 run_status_nagios OK '200 <= p["seconds_left"] <= 300 and p["interval"] == 1'
@@ -365,6 +377,16 @@ w64 "$ZYNWATCH" -status -prometheus 'C:\no such folder\zynwatch.prom' >/dev/null
 expect_eq 4 "$?" "exit code 4 when the metrics file is not written"
 expect_match '^The metrics file C:\\no such folder\\zynwatch\.prom was not written - ' "$(tr -d '\r' <"$out.err")" \
     "the reason on standard error"
+# A drill with the service stopped: its expiry is the BMC's last, and Windows had booted before it
+# without shutting down.
+zynwatch_to "$WINEPREFIX.drill" "$ZYNWATCH" -drill 10
+expect_eq 0 "$(cat "$WINEPREFIX.drill.exit")" "the drill passed: $(tail -n 1 "$WINEPREFIX.drill")"
+run_status
+expect_eq "BMC log: 2 records" "$(grep '^BMC log' "$out" | tr -d '\r')" "the boot and the drill's expiry"
+expect_match '^BMC last watchdog expiry: 20[0-9]{2}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2} \(BMC clock\), no action; no graceful shutdown came before it$' \
+    "$(grep '^BMC last' "$out" | tr -d '\r')" "the drill's expiry, the boot before it"
+run_status_json 'j["sel"]["entries"] == 2 and j["sel"]["lastExpiry"]["action"] == 0 and
+    j["sel"]["lastExpiry"]["gracefulShutdownBefore"] is False and j["sel"]["searchedToFirstRecord"] is False'
 
 # -remove wins over -status: the removal alone, with its exit code 0.
 zynwatch_to "$out" "$ZYNWATCH" -status -remove

@@ -352,6 +352,7 @@ TEST(StatusJson, AProtectedServerFieldByFieldOnOneLine)
               "\"timeoutActionName\":\"power cycle\",\"preTimeoutInterrupt\":0,\"preTimeoutInterruptName\":\"none\","
               "\"preTimeoutInterval\":0,\"expirationFlags\":0,\"expirationFlagNames\":[],\"initialCountdown\":300.0,"
               "\"presentCountdown\":299.0},"
+              "\"sel\":null,"
               "\"protected\":\"yes\",\"reasons\":[],\"exitCode\":0}",
               Json(ProtectedFacts()));
 }
@@ -395,6 +396,64 @@ TEST(StatusJson, AbsentFactsAreNullAndAZeroReadIsZero)
     EXPECT_EQ("9", Member(json, "service.stateCode"));
     EXPECT_EQ("null", Member(json, "service.startType"));
     EXPECT_EQ("7", Member(json, "service.startTypeCode"));
+}
+
+// The BMC's log: no line unless it was asked; why it was not read; the last expiry with its time on
+// the BMC's clock, its action and what came before it; how far the search went when it found none.
+TEST(StatusReport, TheBmcsLogAndItsLastWatchdogExpiry)
+{
+    StatusFacts facts = ProtectedFacts();
+    EXPECT_EQ("(absent)", Value(facts, "BMC log")) << "not asked: the BMC did not answer";
+    EXPECT_EQ("null", Member(Json(facts), "sel"));
+    facts.sel.attempted = true;
+    facts.sel.outcome = {0, 0xC1, 0};
+    EXPECT_EQ("none - the BMC has no SEL (completion code 0xC1)", Value(facts, "BMC log"));
+    EXPECT_EQ("(absent)", Value(facts, "BMC last watchdog expiry"));
+    facts.sel.outcome = {258, 0xFF, 0};
+    EXPECT_EQ("not read - error 258 (no answer in time)", Value(facts, "BMC log"));
+    std::string unread = Member(Json(facts), "sel");
+    EXPECT_EQ("258", Member(unread, "error"));
+    EXPECT_EQ("null", Member(unread, "completionCode"));
+    EXPECT_EQ("null", Member(unread, "entries"));
+
+    facts.sel.read = true;
+    facts.sel.outcome = {0, 0x00, 18};
+    facts.sel.info = {0x51, 1000, 1048 * 16, 0, 0, 0x02};
+    facts.sel.newestRead = true;
+    facts.sel.history.recordsRead = 312;
+    EXPECT_EQ("1000 records", Value(facts, "BMC log"));
+    EXPECT_EQ("none in the last 312 of its 1000 records", Value(facts, "BMC last watchdog expiry")) << "cut short";
+    facts.sel.reachedStart = true;
+    EXPECT_EQ("none in its 1000 records", Value(facts, "BMC last watchdog expiry"));
+    facts.sel.info.operations = 0x82;
+    EXPECT_EQ("1000 records, full: the BMC records no more events", Value(facts, "BMC log"));
+
+    facts.sel.history.expiryFound = true;
+    facts.sel.history.expiry = {19, 0x02, 1796795537u, 0x20, 0x04, 0x23, 0x81, 0x6F, {0xC3, 0x04, 0xFF}};
+    const char *before[3] = {"the log does not say whether a graceful shutdown came before it",
+                             "a graceful shutdown came before it", "no graceful shutdown came before it"};
+    const char *json[3] = {"null", "true", "false"};
+    for (ShutdownBefore shutdown : {kShutdownBeforeUnknown, kShutdownBeforeYes, kShutdownBeforeNo}) {
+        facts.sel.history.shutdownBefore = shutdown;
+        EXPECT_EQ(std::string("2026-12-09 05:52:17 (BMC clock), power cycle; ") + before[shutdown],
+                  Value(facts, "BMC last watchdog expiry"));
+        EXPECT_EQ(json[shutdown], Member(Member(Json(facts), "sel"), "lastExpiry.gracefulShutdownBefore"));
+    }
+    std::string sel = Member(Json(facts), "sel");
+    EXPECT_EQ("{\"read\":true,\"notReadReason\":null,\"error\":null,\"completionCode\":null,\"entries\":1000,"
+              "\"full\":true,\"recordsSearched\":312,\"searchedToFirstRecord\":true,"
+              "\"lastExpiry\":{\"recordId\":19,\"timestamp\":1796795537,\"time\":\"2026-12-09T05:52:17\","
+              "\"action\":3,\"actionName\":\"power cycle\",\"timerUse\":4,\"timerUseName\":\"SMS/OS\","
+              "\"gracefulShutdownBefore\":false}}",
+              sel);
+    facts.sel.history.expiry.timestamp = 600;
+    facts.sel.history.expiry.data[1] = 0x0F;
+    EXPECT_EQ("600 s after the BMC started, power cycle; no graceful shutdown came before it",
+              Value(facts, "BMC last watchdog expiry"));
+    std::string early = Member(Member(Json(facts), "sel"), "lastExpiry");
+    EXPECT_EQ("null", Member(early, "time")) << "no date before the BMC's clock was set";
+    EXPECT_EQ("null", Member(early, "timerUse")) << "unspecified";
+    EXPECT_EQ(kStatusProtected, DecideStatusExitCode(facts)) << "the log never changes the verdict";
 }
 
 // A label from the registry may hold any byte of the ANSI code page: the output stays ASCII, and

@@ -77,7 +77,8 @@ inline bool Consistent(const ReportedStatus &s)
                ((s.waitHint == 3000 && s.checkPoint == 1) || (s.waitHint == kKeeperStartWaitHintMs && s.checkPoint == 2) ||
                 (s.waitHint == 0 && s.checkPoint == 0));
     case SERVICE_RUNNING:
-        return (s.controls == kRunningControls || s.controls == (kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN)) &&
+        return (s.controls == kRunningControls || s.controls == (kRunningControls | SERVICE_ACCEPT_PRESHUTDOWN) ||
+                s.controls == (kRunningControls | SERVICE_ACCEPT_SHUTDOWN)) &&
                s.exitCode == 0 && s.checkPoint == 0 && s.waitHint == 0;
     case SERVICE_STOP_PENDING:
         // The stop control's answer waits 0 ms; a retried stop request or the shutdown phase asks for longer.
@@ -156,6 +157,7 @@ protected:
         ASSERT_NE(nullptr, service_) << GetLastError();
         WriteServiceConfiguration(3, 0);
         SetHeartbeatInterval(1);
+        SetServiceDword("SelEvents", 0);  // the tests of the BMC's log turn it on
         logOffset_ = DebugLogSize();
     }
 
@@ -348,6 +350,9 @@ const std::vector<uint8_t> kReset = {0x22};
 const std::vector<std::vector<uint8_t>> kStartInstalled = {kGet, kArmInstalled, kGet, kReset};
 const std::vector<uint8_t> kStop = {0x24, 0x04, 0x00, 0x00, 0x10, 0xB8, 0x0B};
 const ReportedStatus kArming = {SERVICE_START_PENDING, 0, 2, kKeeperStartWaitHintMs, 0};
+// The operating system's events in the BMC's log: Platform Event Message with their data.
+const std::vector<uint8_t> kBootEvent = {0x02, 0x41, 0x04, 0x1F, 0x00, 0x6F, 0x06, 0xFF, 0xFF};
+const std::vector<uint8_t> kShutdownEvent = {0x02, 0x41, 0x04, 0x20, 0x00, 0x6F, 0x03, 0xFF, 0xFF};
 const ReportedStatus kRunning = {SERVICE_RUNNING, 0, 0, 0, kRunningControls};
 const ReportedStatus kStopPending = {SERVICE_STOP_PENDING, 0, 3, 0, SERVICE_ACCEPT_STOP};
 const ReportedStatus kStopped = {SERVICE_STOPPED, 0, 0, 0, SERVICE_ACCEPT_STOP};

@@ -103,10 +103,9 @@ long long DebugLogSize()
 
 // Wine's ReportEventA stub prints its arguments on fixme:advapi, then ReportEventW prints each
 // insertion string on err:, warn: or trace:eventlog by the entry's type, all on the caller's thread.
-std::vector<LoggedEvent> EventLogEntriesSince(long long offset)
+static std::vector<LoggedEvent> EntriesIn(FILE *file, long long offset)
 {
     std::vector<LoggedEvent> entries;
-    FILE *file = OpenDebugLog();
     if (file == nullptr) return entries;
     _fseeki64(file, offset, SEEK_SET);
     char line[4096];
@@ -131,6 +130,11 @@ std::vector<LoggedEvent> EventLogEntriesSince(long long offset)
     }
     fclose(file);
     return entries;
+}
+
+std::vector<LoggedEvent> EventLogEntriesSince(long long offset)
+{
+    return EntriesIn(OpenDebugLog(), offset);
 }
 
 std::vector<std::string> EventLogStringsSince(long long offset)
@@ -167,4 +171,79 @@ std::string ProgramBesideThis(const char *name)
     DWORD length = GetModuleFileNameA(nullptr, path, MAX_PATH);
     std::string text(path, length);
     return text.substr(0, text.find_last_of('\\') + 1) + name;
+}
+
+// A fresh file in the temporary folder, inheritable and open for writing; its path in *path.
+static HANDLE CreateCaptureFile(std::string *path)
+{
+    char folder[MAX_PATH], name[MAX_PATH];
+    if (GetTempPathA(MAX_PATH, folder) == 0 || GetTempFileNameA(folder, "zyn", 0, name) == 0) return INVALID_HANDLE_VALUE;
+    *path = name;
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    return CreateFileA(name, GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+ProgramRun::ProgramRun(const std::string &commandLine)
+{
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    HANDLE input = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherited, OPEN_EXISTING, 0,
+                               nullptr);
+    HANDLE output = CreateCaptureFile(&outputPath_);
+    if (input != INVALID_HANDLE_VALUE && output != INVALID_HANDLE_VALUE) {
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof(startup);
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = output;
+        startup.hStdError = output;
+        PROCESS_INFORMATION process = {};
+        std::string command = commandLine;
+        if (CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+            CloseHandle(process.hThread);
+            process_ = process.hProcess;
+        }
+    }
+    for (HANDLE handle : {input, output}) {
+        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
+    }
+}
+
+ProgramRun::~ProgramRun()
+{
+    if (process_ != nullptr) {
+        if (WaitForSingleObject(process_, 0) == WAIT_TIMEOUT) TerminateProcess(process_, 1);
+        WaitForSingleObject(process_, 5000);
+        CloseHandle(process_);
+    }
+    if (!outputPath_.empty()) DeleteFileA(outputPath_.c_str());
+}
+
+long ProgramRun::Wait(DWORD limitMs)
+{
+    if (process_ == nullptr || WaitForSingleObject(process_, limitMs) != WAIT_OBJECT_0) return -1;
+    DWORD exitCode = 0;
+    return GetExitCodeProcess(process_, &exitCode) ? static_cast<long>(exitCode) : -1;
+}
+
+std::string ProgramRun::Output() const
+{
+    std::string text;
+    FILE *file = fopen(outputPath_.c_str(), "rb");
+    if (file == nullptr) return text;
+    char buffer[4096];
+    size_t read;
+    while ((read = fread(buffer, 1, sizeof(buffer), file)) > 0) {
+        for (size_t i = 0; i < read; ++i) {
+            if (buffer[i] != '\r') text += buffer[i];
+        }
+    }
+    fclose(file);
+    return text;
+}
+
+std::string ZynwatchCommand(const std::string &arguments)
+{
+    std::string path = ZYN_TEST_ZYNWATCH_EXE;
+    for (char &c : path) c = c == '/' ? '\\' : c;
+    return "\"" + path + "\" " + arguments;
 }

@@ -47,3 +47,27 @@ long long CounterFrequency();
 
 // The Windows path of a program in this program's own folder.
 std::string ProgramBesideThis(const char *name);
+
+// A program started with its standard output into a file of its own, standard input from NUL; ended
+// by the destructor if it still runs, its file deleted. (Wine writes a child's debug channels to
+// the test's own standard error, so the prefix's log shows the entries of its services alone.)
+class ProgramRun {
+public:
+    explicit ProgramRun(const std::string &commandLine);
+    ~ProgramRun();
+    ProgramRun(const ProgramRun &) = delete;
+    ProgramRun &operator=(const ProgramRun &) = delete;
+
+    bool Started() const { return process_ != nullptr; }
+    // Its exit code, or -1 when it did not end within limitMs.
+    long Wait(DWORD limitMs);
+    // What it printed, CR LF as LF.
+    std::string Output() const;
+
+private:
+    HANDLE process_ = nullptr;
+    std::string outputPath_;
+};
+
+// "zynwatch.exe" with its arguments, as the test bed's programs find it.
+std::string ZynwatchCommand(const std::string &arguments);
