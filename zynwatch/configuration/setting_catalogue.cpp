@@ -11,6 +11,7 @@ const SettingEntry kSettingCatalogue[kSettingCount] = {
     {"PreTimeoutInterval", kSettingNumber, kGroupWatchdog, 0, 255, 0},
     {"HeartbeatInterval", kSettingNumber, kGroupHeartbeat, 1, 6553, 0},
     {"ShutdownTimeout", kSettingNumber, kGroupShutdown, 10, 6553, 0},
+    {"SelEvents", kSettingNumber, kGroupShutdown, 0, 1, 0},
     {"HealthCommand", kSettingCommand, kGroupHealth, 0, 2046, 0},
     {"RepairCommand", kSettingCommand, kGroupHealth, 0, 2046, 0},
     {"HealthFolder", kSettingText, kGroupHealth, 0, 246, 0},

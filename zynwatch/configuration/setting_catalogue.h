@@ -20,7 +20,7 @@ enum SettingKind : uint8_t {
 // What the service does when a value changes while it runs.
 enum SettingGroup : uint8_t {
     kGroupWatchdog = 1,   // the watchdog is armed again
-    kGroupShutdown = 2,   // the preshutdown notice is accepted or not
+    kGroupShutdown = 2,   // the preshutdown and shutdown notices are accepted or not
     kGroupHeartbeat = 4,  // the next pause follows it
     kGroupHealth = 8,     // the health checks start again
 };
@@ -34,7 +34,7 @@ struct SettingEntry {
     uint32_t count;    // a list's most names
 };
 
-const size_t kSettingCount = 14;
+const size_t kSettingCount = 15;
 extern const SettingEntry kSettingCatalogue[kSettingCount];
 
 // The entry's index, names compared without regard to letter case as the registry does;

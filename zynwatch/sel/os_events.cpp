@@ -4,6 +4,8 @@
 
 #include <stdio.h>
 
+#include "configuration/setting_events.h"
+#include "configuration/setting_sources.h"
 #include "events/service_event_log.h"
 #include "guards.h"
 #include "sel/sel_requests.h"
@@ -18,8 +20,12 @@ const size_t kReasonSize = 160;
 
 static bool g_osEventsOn = true;
 
-static void ReportSelEventsIgnored(const char *reason)
+static void ReportSelEventsIgnored(SettingSource source, const char *reason)
 {
+    if (source == kSourcePolicy) {
+        ReportPolicyValueIgnored(kSelEventsValue, reason);
+        return;
+    }
     const char *strings[2] = {kSelEventsValue, reason};
     WriteServiceEvent(EVENTLOG_WARNING_TYPE, MSG_HEALTH_VALUE_IGNORED, 2, strings);
 }
@@ -27,19 +33,19 @@ static void ReportSelEventsIgnored(const char *reason)
 bool ReadSelEventsSetting()
 {
     g_osEventsOn = true;
-    UniqueRegistryKey key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_READ, key.Receive()) != ERROR_SUCCESS) return true;
     DWORD number = 0, type = REG_NONE, size = sizeof(number);
-    LONG error = RegQueryValueExA(key.Get(), kSelEventsValue, nullptr, &type, reinterpret_cast<BYTE *>(&number), &size);
+    SettingSource source = kSourceNone;
+    LONG error = QuerySetting(kSettingsConfigured, kSelEventsValue, &type, reinterpret_cast<BYTE *>(&number), &size,
+                              &source);
     if (error == ERROR_FILE_NOT_FOUND) return true;
     char reason[kReasonSize];
     if (error != ERROR_SUCCESS && error != ERROR_MORE_DATA) {
         snprintf(reason, sizeof(reason), "it cannot be read: error %ld; the events are written", static_cast<long>(error));
-        ReportSelEventsIgnored(reason);
+        ReportSelEventsIgnored(source, reason);
         return true;
     }
     if (!JudgeSelEvents(type, error == ERROR_SUCCESS ? size : 0, number, &g_osEventsOn, reason, sizeof(reason))) {
-        ReportSelEventsIgnored(reason);
+        ReportSelEventsIgnored(source, reason);
     }
     return g_osEventsOn;
 }

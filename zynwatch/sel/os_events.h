@@ -5,7 +5,8 @@
 // refuses an event costs one warning entry, never the start.
 #include <stdint.h>
 
-// Reads "SelEvents" once at start, warning about a value it ignores; true when the events are written.
+// Reads "SelEvents", the Group Policy's value first, at start and when it changes, warning about a
+// value it ignores; true when the events are written.
 bool ReadSelEventsSetting();
 
 // After the arm at start: the boot's event, unless it was written since Windows started.

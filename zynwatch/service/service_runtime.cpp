@@ -283,13 +283,14 @@ static bool FollowPowerChange(WatchdogKeeper *keeper, const ServiceEvents &event
     }
 }
 
-// Changed settings that have settled; a new ShutdownTimeout changes the controls accepted. True
-// when a value the service reads changed.
+// Changed settings that have settled; a new ShutdownTimeout or SelEvents changes the controls
+// accepted. True when a value the service reads changed.
 static bool ApplyChangedSettings(WatchdogKeeper *keeper)
 {
     SettingsApplied applied = ApplySettledSettings(keeper, HeartbeatsWithheld());
     if (applied.shutdownChanged) {
         AcceptPreshutdown(keeper->settings.shutdownTimeout != 0);
+        AcceptShutdown(ReadSelEventsSetting() && keeper->settings.shutdownTimeout == 0);
         ReportServiceStatus(SERVICE_RUNNING, NO_ERROR, 0);
     }
     return applied.changed;

@@ -83,12 +83,9 @@ static void ReportSettingsApplied(const char *changes, const char *actions)
 }
 
 // ShutdownTimeout as the keeper hands it over at shutdown; true when it changed.
-static bool ApplyShutdownTimeout(WatchdogKeeper *keeper)
+static void ApplyShutdownTimeout(WatchdogKeeper *keeper)
 {
-    uint16_t seconds = ReadShutdownTimeout();
-    bool changed = seconds != keeper->settings.shutdownTimeout;
-    keeper->settings.shutdownTimeout = seconds;
-    return changed;
+    keeper->settings.shutdownTimeout = ReadShutdownTimeout();
 }
 
 SettingsApplied ApplySettledSettings(WatchdogKeeper *keeper, bool heartbeatsWithheld)
@@ -105,7 +102,10 @@ SettingsApplied ApplySettledSettings(WatchdogKeeper *keeper, bool heartbeatsWith
         actions.armed = ApplyWatchdogSettings(keeper, &g_reload.read, !heartbeatsWithheld);
         actions.armedLater = actions.armed && heartbeatsWithheld;
     }
-    if (groups & kGroupShutdown) result.shutdownChanged = ApplyShutdownTimeout(keeper);
+    if (groups & kGroupShutdown) {
+        ApplyShutdownTimeout(keeper);
+        result.shutdownChanged = true;
+    }
     if (groups & kGroupHealth) {
         StopHealthMonitor();
         StartHealthMonitor(keeper->settings);

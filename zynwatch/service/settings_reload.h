@@ -29,7 +29,7 @@ DWORD SettingsDueInMs();
 
 struct SettingsApplied {
     bool changed;          // a value the service reads changed: the next heartbeat follows it
-    bool shutdownChanged;  // ShutdownTimeout changed; the keeper holds the new one
+    bool shutdownChanged;  // ShutdownTimeout or SelEvents changed; the keeper holds the new ShutdownTimeout
 };
 
 // Applies the settled changes. heartbeatsWithheld: the watchdog's new settings wait for the next

@@ -9,6 +9,7 @@
 #include "health/health_records.h"
 #include "configuration/setting_catalogue.h"
 #include "health/health_rules.h"
+#include "sel/sel_rules.h"
 #include "status/status_report.h"
 #include "watchdog/heartbeat_rules.h"
 
@@ -436,6 +437,7 @@ TEST(SettingCatalogue, HoldsEveryRuleTheServiceJudgesByWithItsRange)
     for (const ConfigurationValueRule &rule : kLoadedValueRules) number(rule.name, rule.lowest, rule.highest);
     number(kShutdownTimeoutValue, kShutdownTimeoutLowest, kShutdownTimeoutHighest);
     number(kHeartbeatIntervalValue, kFallbackHeartbeatSeconds, kShutdownTimeoutHighest);
+    number(kSelEventsValue, 0, 1);
     // A text fits its buffer with the zero the query adds and the one the data may carry.
     struct Text {
         const char *name;

@@ -330,9 +330,9 @@ TEST(StatusJson, AProtectedServerFieldByFieldOnOneLine)
 {
     // The five values the install writes come from the service key, the others from nowhere.
     const char *names[] = {"TimeoutAction", "PreTimeoutAction", "TimeoutValue", "PreTimeoutInterval",
-                           "HeartbeatInterval", "ShutdownTimeout", "HealthCommand", "RepairCommand", "HealthFolder",
-                           "HealthServices", "HealthMinAvailableMB", "HealthCommandTimeout", "HealthCheckInterval",
-                           "HealthGracePeriod"};
+                           "HeartbeatInterval", "ShutdownTimeout", "SelEvents", "HealthCommand", "RepairCommand",
+                           "HealthFolder", "HealthServices", "HealthMinAvailableMB", "HealthCommandTimeout",
+                           "HealthCheckInterval", "HealthGracePeriod"};
     std::string values;
     for (size_t index = 0; index < sizeof(names) / sizeof(names[0]); ++index) {
         values += std::string(index == 0 ? "" : ",") + "{\"name\":\"" + names[index] + "\",\"source\":\"" +
