@@ -4,6 +4,7 @@
 #include <stdio.h>
 
 #include "sel/sel_rules.h"
+#include "text_buffer.h"
 #include "watchdog/watchdog_names.h"
 
 const uint32_t kDeviceAbsentError = 55;  // ERROR_DEV_NOT_EXIST: no "\\.\imb"
@@ -279,45 +280,19 @@ const char *DrillLeftSentence(const DrillReport &report)
     }
 }
 
-// The text written so far; fits turns false, for good, when a character found no room.
-struct JsonText {
-    char *text;
-    size_t size;
-    size_t used;
-    bool fits;
-};
-
-static void Put(JsonText *json, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-static void Put(JsonText *json, const char *format, ...)
+static void PutString(TextBuffer *json, const char *text)
 {
-    if (!json->fits) return;
-    va_list arguments;
-    va_start(arguments, format);
-    int written = vsnprintf(json->text + json->used, json->size - json->used, format, arguments);
-    va_end(arguments);
-    if (written < 0 || static_cast<size_t>(written) >= json->size - json->used) {
-        json->fits = false;
-        json->text[json->used] = '\0';
-        return;
-    }
-    json->used += static_cast<size_t>(written);
-}
-
-// The drill's own texts are printable ASCII; quotes and backslashes are escaped all the same.
-static void PutString(JsonText *json, const char *text)
-{
-    Put(json, "\"");
+    AppendText(json, "\"");
     for (const char *c = text; *c != '\0'; ++c) {
         if (*c == '"' || *c == '\\') {
-            Put(json, "\\%c", *c);
+            AppendText(json, "\\%c", *c);
         } else if (static_cast<unsigned char>(*c) < 0x20 || static_cast<unsigned char>(*c) >= 0x7F) {
-            Put(json, "\\u%04X", static_cast<unsigned>(static_cast<unsigned char>(*c)));
+            AppendText(json, "\\u%04X", static_cast<unsigned>(static_cast<unsigned char>(*c)));
         } else {
-            Put(json, "%c", *c);
+            AppendText(json, "%c", *c);
         }
     }
-    Put(json, "\"");
+    AppendText(json, "\"");
 }
 
 static const char *OutcomeName(DrillOutcome outcome)
@@ -339,55 +314,55 @@ static const char *LeftName(DrillLeft left)
     return kNames[left];
 }
 
-static void PutFacts(JsonText *json, const DrillReport &report)
+static void PutFacts(TextBuffer *json, const DrillReport &report)
 {
     if (report.paceJudged) {
-        Put(json, ",\"pace\":%u.%03u", report.pace.perMille / 1000, report.pace.perMille % 1000);
+        AppendText(json, ",\"pace\":%u.%03u", report.pace.perMille / 1000, report.pace.perMille % 1000);
     } else {
-        Put(json, ",\"pace\":null");
+        AppendText(json, ",\"pace\":null");
     }
-    Put(json, ",\"expired\":%s", report.expired ? "true" : "false");
+    AppendText(json, ",\"expired\":%s", report.expired ? "true" : "false");
     if (report.expired) {
-        Put(json, ",\"expiredAfter\":%u.%u", report.expiredAfterMs / 1000, report.expiredAfterMs % 1000 / 100);
+        AppendText(json, ",\"expiredAfter\":%u.%u", report.expiredAfterMs / 1000, report.expiredAfterMs % 1000 / 100);
     } else {
-        Put(json, ",\"expiredAfter\":null");
+        AppendText(json, ",\"expiredAfter\":null");
     }
     if (SelName(report.sel) != nullptr) {
-        Put(json, ",\"sel\":");
+        AppendText(json, ",\"sel\":");
         PutString(json, SelName(report.sel));
     } else {
-        Put(json, ",\"sel\":null");
+        AppendText(json, ",\"sel\":null");
     }
     char when[kPieceSize];
     bool recorded = report.sel == kDrillSelRecorded;
     bool dated = recorded && FormatSelTimeIso(report.record.timestamp, when, sizeof(when));
     if (recorded) {
-        Put(json, ",\"selRecordId\":%u", static_cast<unsigned>(report.record.id));
+        AppendText(json, ",\"selRecordId\":%u", static_cast<unsigned>(report.record.id));
     } else {
-        Put(json, ",\"selRecordId\":null");
+        AppendText(json, ",\"selRecordId\":null");
     }
     if (dated) {
-        Put(json, ",\"selRecordTime\":\"%s\"", when);
+        AppendText(json, ",\"selRecordTime\":\"%s\"", when);
     } else {
-        Put(json, ",\"selRecordTime\":null");
+        AppendText(json, ",\"selRecordTime\":null");
     }
 }
 
 bool BuildDrillJson(const DrillReport &report, char *text, size_t size)
 {
     if (size == 0) return false;
-    JsonText json = {text, size, 0, true};
+    TextBuffer json = {text, size, 0, true};
     text[0] = '\0';
-    Put(&json, "{\"formatVersion\":1,\"mode\":\"%s\",\"seconds\":%u,\"verdict\":\"%s\",\"reason\":",
+    AppendText(&json, "{\"formatVersion\":1,\"mode\":\"%s\",\"seconds\":%u,\"verdict\":\"%s\",\"reason\":",
         report.mode == kDrillThroughService ? "service" : "alone", static_cast<unsigned>(report.seconds),
         OutcomeName(report.outcome));
     PutString(&json, report.reason);
     PutFacts(&json, report);
-    Put(&json, ",\"timerLeft\":\"%s\",\"steps\":[", LeftName(report.left));
+    AppendText(&json, ",\"timerLeft\":\"%s\",\"steps\":[", LeftName(report.left));
     for (size_t index = 0; index < report.lineCount; ++index) {
-        if (index != 0) Put(&json, ",");
+        if (index != 0) AppendText(&json, ",");
         PutString(&json, report.lines[index]);
     }
-    Put(&json, "],\"exitCode\":%d}", static_cast<int>(DrillExitCodeOf(report.outcome)));
+    AppendText(&json, "],\"exitCode\":%d}", static_cast<int>(DrillExitCodeOf(report.outcome)));
     return json.fits;
 }

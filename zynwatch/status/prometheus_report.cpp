@@ -1,45 +1,21 @@
 #include "status/prometheus_report.h"
 
-#include <stdarg.h>
 #include <stdio.h>
+
+#include "text_buffer.h"
 
 const uint64_t kFileTimeAt1970 = 116444736000000000ull;  // 100 ns steps from 1601 to 1970
 const uint32_t kAutomaticStart = 2;                       // SERVICE_AUTO_START
 
-// The text written so far; fits turns false, for good, when a line found no room.
-struct MetricsWriter {
-    char *text;
-    size_t size;
-    size_t used;
-    bool fits;
-};
-
-static void Append(MetricsWriter *out, const char *format, ...) __attribute__((format(printf, 2, 3)));
-
-static void Append(MetricsWriter *out, const char *format, ...)
+static void Family(TextBuffer *out, const char *name, const char *type, const char *help)
 {
-    if (!out->fits) return;
-    va_list arguments;
-    va_start(arguments, format);
-    int written = vsnprintf(out->text + out->used, out->size - out->used, format, arguments);
-    va_end(arguments);
-    if (written < 0 || static_cast<size_t>(written) >= out->size - out->used) {
-        out->fits = false;
-        out->text[out->used] = '\0';
-        return;
-    }
-    out->used += static_cast<size_t>(written);
+    AppendText(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
 }
 
-static void Family(MetricsWriter *out, const char *name, const char *type, const char *help)
-{
-    Append(out, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
-}
-
-static void Gauge(MetricsWriter *out, const char *name, const char *help, double value)
+static void Gauge(TextBuffer *out, const char *name, const char *help, double value)
 {
     Family(out, name, "gauge", help);
-    Append(out, "%s %.10g\n", name, value);
+    AppendText(out, "%s %.10g\n", name, value);
 }
 
 double UnixSeconds(uint64_t fileTime)
@@ -66,7 +42,7 @@ static void EscapeLabel(const char *label, char *escaped, size_t size)
     escaped[used] = '\0';
 }
 
-static void PutService(MetricsWriter *out, const StatusFacts &facts)
+static void PutService(TextBuffer *out, const StatusFacts &facts)
 {
     StatusVerdict verdict;
     DecideStatusVerdict(facts, &verdict);
@@ -80,7 +56,7 @@ static void PutService(MetricsWriter *out, const StatusFacts &facts)
           facts.service.error == 0 && facts.service.startType == kAutomaticStart ? 1 : 0);
 }
 
-static void PutBmc(MetricsWriter *out, const BmcFacts &bmc)
+static void PutBmc(TextBuffer *out, const BmcFacts &bmc)
 {
     Gauge(out, "zynwatch_bmc_read", "1 when the BMC answered Get Watchdog Timer.", bmc.read ? 1 : 0);
     if (!bmc.read) return;
@@ -90,7 +66,7 @@ static void PutBmc(MetricsWriter *out, const BmcFacts &bmc)
           bmc.reading.presentCountdown / 10.0);
 }
 
-static void PutConfiguration(MetricsWriter *out, const ConfigurationFacts &configuration)
+static void PutConfiguration(TextBuffer *out, const ConfigurationFacts &configuration)
 {
     Gauge(out, "zynwatch_timeout_seconds", "TimeoutValue in use: seconds from the last heartbeat to the BMC's action.",
           configuration.settings.timeoutValue);
@@ -101,12 +77,12 @@ static void PutConfiguration(MetricsWriter *out, const ConfigurationFacts &confi
           CountNotApplied(configuration.sources));
 }
 
-static void PutHeartbeats(MetricsWriter *out, const HeartbeatFacts &heartbeats)
+static void PutHeartbeats(TextBuffer *out, const HeartbeatFacts &heartbeats)
 {
     if (heartbeats.published) {
         Family(out, "zynwatch_heartbeat_failures_total", "counter",
                "Heartbeats that did not reach the BMC since the service started.");
-        Append(out, "zynwatch_heartbeat_failures_total %lu\n", static_cast<unsigned long>(heartbeats.failures));
+        AppendText(out, "zynwatch_heartbeat_failures_total %lu\n", static_cast<unsigned long>(heartbeats.failures));
         Gauge(out, "zynwatch_heartbeat_failures_in_a_row",
               "Heartbeats that failed in a row since the last one that reached the BMC.", heartbeats.failuresInARow);
     }
@@ -118,7 +94,7 @@ static void PutHeartbeats(MetricsWriter *out, const HeartbeatFacts &heartbeats)
 }
 
 // Each check the running service reports, by its name; one not checked yet has no sample.
-static void PutHealth(MetricsWriter *out, const HealthFacts &health)
+static void PutHealth(TextBuffer *out, const HealthFacts &health)
 {
     Gauge(out, "zynwatch_heartbeats_withheld", "1 while the service withholds its heartbeats because a health check fails.",
           HealthWithheld(health) ? 1 : 0);
@@ -131,14 +107,14 @@ static void PutHealth(MetricsWriter *out, const HealthFacts &health)
         first = false;
         char label[4 * kHealthLabelSize];
         EscapeLabel(check.label, label, sizeof(label));
-        Append(out, "zynwatch_health_check_failing{check=\"%s\"} %d\n", label, check.record.state == kCheckFailed ? 1 : 0);
+        AppendText(out, "zynwatch_health_check_failing{check=\"%s\"} %d\n", label, check.record.state == kCheckFailed ? 1 : 0);
     }
 }
 
 bool BuildPrometheusText(const StatusFacts &facts, char *text, size_t size)
 {
     if (size == 0) return false;
-    MetricsWriter out = {text, size, 0, true};
+    TextBuffer out = {text, size, 0, true};
     text[0] = '\0';
     PutService(&out, facts);
     PutBmc(&out, facts.bmc);

@@ -724,9 +724,7 @@ TEST_F(ServiceRuntime, DriverAbsentEndsTheStartWith1117AndSaysTheTimerMayStillRu
 // the entry's insertion strings in place, each string the service writes used by the text.
 TEST(EventMessages, TheProgramCarriesATextForEveryEntryItWrites)
 {
-    std::string path = ZYN_TEST_ZYNWATCH_EXE;
-    for (char &c : path) c = c == '/' ? '\\' : c;
-    HMODULE program = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    HMODULE program = LoadLibraryExA(ZynwatchPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
     ASSERT_NE(nullptr, program) << GetLastError();
     struct Entry {
         DWORD id;

@@ -149,11 +149,7 @@ protected:
         ASSERT_TRUE(RemoveServiceIfPresent(kServiceName));
         manager_ = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
         ASSERT_NE(nullptr, manager_);
-        std::string path = ZYN_TEST_ZYNWATCH_EXE;
-        for (char &c : path) c = c == '/' ? '\\' : c;
-        service_ = CreateServiceA(manager_, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS,
-                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, path.c_str(),
-                                  nullptr, nullptr, nullptr, nullptr, nullptr);
+        service_ = CreateZynwatchService(manager_);
         ASSERT_NE(nullptr, service_) << GetLastError();
         WriteServiceConfiguration(3, 0);
         SetHeartbeatInterval(1);

@@ -7,6 +7,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "service_identity.h"
+
 const char kDriverKey[] = "System\\CurrentControlSet\\Services\\imbsim";
 
 bool SetSimulatedDriverDefault(const char *name, long long value)
@@ -241,9 +243,21 @@ std::string ProgramRun::Output() const
     return text;
 }
 
-std::string ZynwatchCommand(const std::string &arguments)
+std::string ZynwatchPath()
 {
     std::string path = ZYN_TEST_ZYNWATCH_EXE;
     for (char &c : path) c = c == '/' ? '\\' : c;
-    return "\"" + path + "\" " + arguments;
+    return path;
+}
+
+std::string ZynwatchCommand(const std::string &arguments)
+{
+    return "\"" + ZynwatchPath() + "\" " + arguments;
+}
+
+SC_HANDLE CreateZynwatchService(SC_HANDLE manager)
+{
+    return CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                          SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ZynwatchPath().c_str(), nullptr, nullptr, nullptr,
+                          nullptr, nullptr);
 }

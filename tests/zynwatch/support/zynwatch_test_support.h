@@ -69,5 +69,11 @@ private:
     std::string outputPath_;
 };
 
+// The path of the zynwatch.exe under test, as Windows writes it.
+std::string ZynwatchPath();
+
 // "zynwatch.exe" with its arguments, as the test bed's programs find it.
 std::string ZynwatchCommand(const std::string &arguments);
+
+// ZynAsrService for that program, on demand start; null with the SCM's error when it fails.
+SC_HANDLE CreateZynwatchService(SC_HANDLE manager);
