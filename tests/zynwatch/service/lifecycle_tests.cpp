@@ -180,6 +180,7 @@ private:
     // A service deleted while its process runs on (a row that failed) goes once the process is ended.
     void Afresh()
     {
+        rowOffset_ = DebugLogSize();  // the steps that bring the state wait for their own entries
         if (service_ != nullptr) CloseServiceHandle(service_);
         service_ = nullptr;
         bool removed = RemoveServiceIfPresent(kServiceName);
@@ -341,6 +342,8 @@ private:
         long long handlerReturned = CounterNow();
         ASSERT_TRUE(WaitForEntry(MSG_SLEEP_WATCHDOG_STOPPED, 15000));
         std::vector<ImbSimLogEntry> log = bmc_->ReadLog(before);
+        // A heartbeat already on its way when the notice came is answered first.
+        while (!log.empty() && Commands({log.front()})[0] != kStop) log.erase(log.begin());
         ASSERT_EQ(2u, log.size()) << "the refused stop and the one that succeeded";
         EXPECT_EQ(kStop, Commands(log)[1]);
         EXPECT_LT(log[1].completedCounter, handlerReturned) << "the timer was stopped before the handler returned";
