@@ -63,10 +63,11 @@ void NoteSelFound(DrillReport *report, const SelInfo &info)
     report->selWasFull = SelFull(info);
     unsigned entries = info.entries, room = info.freeBytes / kSelRecordSize;
     if (report->selWasFull) {
-        AddLine(report, "The BMC's SEL: %u records, full: it cannot record the expiry", entries);
+        AddLine(report, "The BMC's SEL: %u record%s, full: it cannot record the expiry", entries,
+                entries == 1 ? "" : "s");
     } else {
-        AddLine(report, "The BMC's SEL: %u records, room for %u%s more", entries, room,
-                info.freeBytes == 0xFFFF ? " or" : "");
+        AddLine(report, "The BMC's SEL: %u record%s, room for %u%s more", entries, entries == 1 ? "" : "s",
+                room, info.freeBytes == 0xFFFF ? " or" : "");
     }
 }
 
