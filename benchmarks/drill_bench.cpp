@@ -17,29 +17,6 @@ const DWORD kLimitMs = 300000;
 const uint8_t kSetWatchdog = 0x24;
 const uint8_t kGetSelEntry = 0x43;
 
-// Runs zynwatch.exe with its arguments, its output discarded; the exit code, or -1 when it did not
-// run or end; elapsedMs its wall time.
-static long RunZynwatch(const std::string &arguments, double *elapsedMs)
-{
-    std::string command = "\"" + ProgramBesideThis("zynwatch.exe") + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    long long started = CounterNow();
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
-                        &process)) {
-        return -1;
-    }
-    bool ended = WaitForSingleObject(process.hProcess, kLimitMs) == WAIT_OBJECT_0;
-    *elapsedMs = CounterMs(started, CounterNow(), CounterFrequency());
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    if (!ended) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return ended ? static_cast<long>(exitCode) : -1;
-}
-
 static void SetDword(const char *name, DWORD value)
 {
     RegSetKeyValueA(HKEY_LOCAL_MACHINE, kServiceKeyPath, name, REG_DWORD, &value, sizeof(value));
@@ -68,7 +45,7 @@ static void MeasureDrill(SimulatedBmc *bmc, const char *mode, uint32_t seconds)
 {
     uint32_t first = bmc->LoggedCount();
     double wallMs = 0;
-    long exitCode = RunZynwatch("-drill " + std::to_string(seconds), &wallMs);
+    long exitCode = RunBesideThis("zynwatch.exe", "-drill " + std::to_string(seconds), kLimitMs, &wallMs);
     printf("  drill %s, %3lu s countdown: wall %6.1f s, overhead %4.1f s; without the configured action %6.1f s   exit "
            "code %ld\n",
            mode, static_cast<unsigned long>(seconds), wallMs / 1000, wallMs / 1000 - seconds,
@@ -91,7 +68,7 @@ static void MeasureStatus(SimulatedBmc *bmc, const char *pace)
     for (int run = 0; run < 3; ++run) {
         uint32_t first = bmc->LoggedCount();
         double wallMs = 0;
-        exitCode = RunZynwatch("-status", &wallMs);
+        exitCode = RunBesideThis("zynwatch.exe", "-status", kLimitMs, &wallMs);
         worstMs = std::max(worstMs, wallMs);
         records = CountLogged(bmc, first, kGetSelEntry);
     }
@@ -107,7 +84,7 @@ int main()
         return 1;
     }
     double ignored = 0;
-    if (RunZynwatch("-install", &ignored) != 0) {
+    if (RunBesideThis("zynwatch.exe", "-install", kLimitMs, &ignored) != 0) {
         printf("cannot install the service\n");
         return 1;
     }

@@ -15,28 +15,6 @@
 
 const DWORD kLimitMs = 60000;
 
-// Runs zynwatch.exe with its arguments and gives its exit code, or -1 when it did not run or end.
-static long RunZynwatch(const char *arguments, double *elapsedMs)
-{
-    std::string command = "\"" + ProgramBesideThis("zynwatch.exe") + "\" " + arguments;
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof(startup);
-    PROCESS_INFORMATION process = {};
-    long long started = CounterNow();
-    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
-                        &process)) {
-        return -1;
-    }
-    bool ended = WaitForSingleObject(process.hProcess, kLimitMs) == WAIT_OBJECT_0;
-    if (elapsedMs != nullptr) *elapsedMs = CounterMs(started, CounterNow(), CounterFrequency());
-    DWORD exitCode = 0;
-    GetExitCodeProcess(process.hProcess, &exitCode);
-    if (!ended) TerminateProcess(process.hProcess, 1);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return ended ? static_cast<long>(exitCode) : -1;
-}
-
 static bool HeartbeatFailureLogged(long long offset)
 {
     for (const LoggedEvent &entry : EventLogEntriesSince(offset)) {
@@ -79,7 +57,7 @@ static long MeasureStatus(SimulatedBmc *bmc, double *exitMs)
 {
     bmc->Reset();
     bmc->HoldRequests(1, false);
-    long exitCode = RunZynwatch("-status", exitMs);
+    long exitCode = RunBesideThis("zynwatch.exe", "-status", kLimitMs, exitMs);
     bmc->ReleaseHeld();
     return exitCode;
 }
@@ -92,7 +70,7 @@ int main()
         return 1;
     }
     // Installed as an administrator installs it, with a heartbeat every second.
-    if (RunZynwatch("-install", nullptr) != 0) {
+    if (RunBesideThis("zynwatch.exe", "-install", kLimitMs, nullptr) != 0) {
         printf("cannot install the service\n");
         return 1;
     }

@@ -25,23 +25,9 @@ const char kFolder[] = "C:\\zynhealthbench";
 const char kMarker[] = "C:\\zynhealthbench\\marker";
 const char kHealthKey[] = "System\\CurrentControlSet\\Services\\ZynAsrService\\Health";
 
-static bool SetValue(const char *name, DWORD type, const void *data, DWORD size)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    LONG error = RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
-    RegCloseKey(key);
-    return error == ERROR_SUCCESS;
-}
-
-static bool SetDword(const char *name, DWORD value)
-{
-    return SetValue(name, REG_DWORD, &value, sizeof(value));
-}
-
 static bool SetText(const char *name, const std::string &text)
 {
-    return SetValue(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    return WriteServiceValue(name, REG_SZ, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
 // The first check's state as the service publishes it.
@@ -159,8 +145,8 @@ static void MeasureHungCheck(SC_HANDLE service, SimulatedBmc *bmc, double reques
     size_t plainCount = 0, hungCount = 0;
     double plain = LongestGap(service, bmc, &plainCount);
     SetText("HealthCommand", "cmd /c \"" + ProgramBesideThis("zyntest.exe") + "\" sleep 600");
-    SetDword("HealthCommandTimeout", kHangLimitSeconds);
-    SetDword("HealthCheckInterval", 1);
+    WriteServiceDword("HealthCommandTimeout", kHangLimitSeconds);
+    WriteServiceDword("HealthCheckInterval", 1);
     double hung = LongestGap(service, bmc, &hungCount);
     printf("  a hung check -> the longest heartbeat gap %8.1f ms over %zu heartbeats   (goal <= interval + one request = %.1f ms)\n",
            hung, hungCount, kHeartbeatSeconds * 1000.0 + requestMs);
@@ -185,9 +171,9 @@ static SC_HANDLE CreateCheckedService(SC_HANDLE manager)
                                        path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr) return nullptr;
     WriteServiceConfiguration(3, 0);
-    SetDword("HeartbeatInterval", kHeartbeatSeconds);
-    SetDword("HealthCheckInterval", kCheckSeconds);
-    SetDword("HealthGracePeriod", kGraceSeconds);
+    WriteServiceDword("HeartbeatInterval", kHeartbeatSeconds);
+    WriteServiceDword("HealthCheckInterval", kCheckSeconds);
+    WriteServiceDword("HealthGracePeriod", kGraceSeconds);
     return service;
 }
 

@@ -24,23 +24,9 @@ const DWORD kBusyMs = 600;
 const uint32_t kRefusedStops = 10;  // tried once a second: a stop of about 10 s
 const char kSoakFolder[] = "C:\\zynsoak";
 
-static bool SetValue(const char *name, DWORD type, const void *data, DWORD size)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    LONG error = RegSetValueExA(key, name, 0, type, static_cast<const BYTE *>(data), size);
-    RegCloseKey(key);
-    return error == ERROR_SUCCESS;
-}
-
-static bool SetDword(const char *name, DWORD value)
-{
-    return SetValue(name, REG_DWORD, &value, sizeof(value));
-}
-
 static bool SetText(const char *name, DWORD type, const std::string &text)
 {
-    return SetValue(name, type, text.c_str(), static_cast<DWORD>(text.size() + 1));
+    return WriteServiceValue(name, type, text.c_str(), static_cast<DWORD>(text.size() + 1));
 }
 
 static DWORD State(SC_HANDLE service, DWORD *processId = nullptr)
@@ -69,7 +55,7 @@ static SC_HANDLE CreateBenchService(SC_HANDLE manager, const char *program)
                                        path.c_str(), nullptr, nullptr, nullptr, nullptr, nullptr);
     if (service == nullptr) return nullptr;
     WriteServiceConfiguration(3, 0);
-    SetDword("HeartbeatInterval", 1);
+    WriteServiceDword("HeartbeatInterval", 1);
     return service;
 }
 
@@ -221,9 +207,9 @@ static void ConfigureEveryCheck()
     SetText("HealthCommand", REG_SZ, "cmd /c exit 0");
     SetText("HealthFolder", REG_SZ, kSoakFolder);
     SetText("HealthServices", REG_MULTI_SZ, std::string("imbsim") + '\0');
-    SetDword("HealthMinAvailableMB", 1);
+    WriteServiceDword("HealthMinAvailableMB", 1);
     SetText("RepairCommand", REG_SZ, "cmd /c exit 0");
-    SetDword("HealthCheckInterval", 1);
+    WriteServiceDword("HealthCheckInterval", 1);
 }
 
 static void Soak(SC_HANDLE manager, SimulatedBmc *bmc, uint32_t heartbeats)

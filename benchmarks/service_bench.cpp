@@ -25,15 +25,6 @@ const DWORD kWaitLimitMs = 30000;
 const int kSettingsChanges = 6;
 const DWORD kSettingsIntervalSeconds = 45;  // as installed: the change does not wait for a heartbeat
 
-static bool SetDword(const char *name, DWORD value)
-{
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return false;
-    LONG error = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<BYTE *>(&value), sizeof(value));
-    RegCloseKey(key);
-    return error == ERROR_SUCCESS;
-}
-
 static SERVICE_STATUS_PROCESS Query(SC_HANDLE service)
 {
     SERVICE_STATUS_PROCESS status = {};
@@ -160,7 +151,7 @@ static bool WaitForLogged(SimulatedBmc *bmc, uint32_t count)
 // heartbeat, by the driver's clock.
 static void MeasureBusyAnswers(SC_HANDLE service, SimulatedBmc *bmc)
 {
-    SetDword("HeartbeatInterval", kBusyIntervalSeconds);
+    WriteServiceDword("HeartbeatInterval", kBusyIntervalSeconds);
     StartAndWait(service, bmc);
     double total = 0, worst = 0;
     int measured = 0;
@@ -182,7 +173,7 @@ static void MeasureBusyAnswers(SC_HANDLE service, SimulatedBmc *bmc)
         ++measured;
     }
     StopMs(service);
-    SetDword("HeartbeatInterval", kIntervalSeconds);
+    WriteServiceDword("HeartbeatInterval", kIntervalSeconds);
     printf("  one busy answer -> the next heartbeat      %8.1f ms mean, %.1f ms worst, %d of %d, HeartbeatInterval %lu s   (goal <= 3000 ms)\n",
            measured ? total / measured : 0.0, worst, measured, kBusyAnswers, kBusyIntervalSeconds);
 }
@@ -192,7 +183,7 @@ static void MeasureBusyAnswers(SC_HANDLE service, SimulatedBmc *bmc)
 static void MeasureFailingStops(SC_HANDLE service, SimulatedBmc *bmc)
 {
     double refused = 0, silent = 0;
-    SetDword("HeartbeatInterval", 60);  // no heartbeat in flight when the stop control comes
+    WriteServiceDword("HeartbeatInterval", 60);  // no heartbeat in flight when the stop control comes
     for (int silentBmc = 0; silentBmc < 2; ++silentBmc) {
         StartAndWait(service, bmc);
         ImbSimBehaviour failing = {};
@@ -204,7 +195,7 @@ static void MeasureFailingStops(SC_HANDLE service, SimulatedBmc *bmc)
         (silentBmc ? silent : refused) = StopMs(service);
         bmc->Reset();
     }
-    SetDword("HeartbeatInterval", kIntervalSeconds);
+    WriteServiceDword("HeartbeatInterval", kIntervalSeconds);
     printf("  stop control -> SERVICE_STOPPED, every stop request failing: refused %.1f s, timing out %.1f s   (goal < 20 s)\n",
            refused / 1000.0, silent / 1000.0);
 }
@@ -224,7 +215,7 @@ static size_t FindRequest(const std::vector<ImbSimLogEntry> &log, const std::vec
 // the write to the answered Reset that starts the countdown of the new arm, by the driver's clock.
 static void MeasureSettingsChanges(SC_HANDLE service, SimulatedBmc *bmc)
 {
-    SetDword("HeartbeatInterval", kSettingsIntervalSeconds);
+    WriteServiceDword("HeartbeatInterval", kSettingsIntervalSeconds);
     StartAndWait(service, bmc);
     double total = 0, worst = 0;
     int measured = 0;
@@ -234,7 +225,7 @@ static void MeasureSettingsChanges(SC_HANDLE service, SimulatedBmc *bmc)
                                     static_cast<uint8_t>((seconds * 10) >> 8)};
         uint32_t first = bmc->LoggedCount();
         long long written = CounterNow();
-        SetDword("TimeoutValue", seconds);
+        WriteServiceDword("TimeoutValue", seconds);
         int64_t frequency = 0;
         std::vector<ImbSimLogEntry> log;
         size_t at = 0;
@@ -252,8 +243,8 @@ static void MeasureSettingsChanges(SC_HANDLE service, SimulatedBmc *bmc)
         Sleep(1000);  // a change of its own, not part of the last one's burst
     }
     StopMs(service);
-    SetDword("TimeoutValue", 300);
-    SetDword("HeartbeatInterval", kIntervalSeconds);
+    WriteServiceDword("TimeoutValue", 300);
+    WriteServiceDword("HeartbeatInterval", kIntervalSeconds);
     printf("  TimeoutValue written -> counting down with it %6.1f ms mean, %.1f ms worst, %d of %d, HeartbeatInterval %lu s   (goal <= one heartbeat interval)\n",
            measured ? total / measured : 0.0, worst, measured, kSettingsChanges, kSettingsIntervalSeconds);
 }
@@ -281,12 +272,12 @@ int main()
         printf("cannot create the service (%lu)\n", GetLastError());
         return 1;
     }
-    SetDword("TimeoutAction", 3);
-    SetDword("PreTimeoutAction", 0);
-    SetDword("TimeoutValue", 300);
-    SetDword("PreTimeoutInterval", 0);
-    SetDword("HeartbeatInterval", kIntervalSeconds);
-    SetDword("SelEvents", 0);  // the heartbeat loop alone, without the boot's event in the BMC's log
+    WriteServiceDword("TimeoutAction", 3);
+    WriteServiceDword("PreTimeoutAction", 0);
+    WriteServiceDword("TimeoutValue", 300);
+    WriteServiceDword("PreTimeoutInterval", 0);
+    WriteServiceDword("HeartbeatInterval", kIntervalSeconds);
+    WriteServiceDword("SelEvents", 0);  // the heartbeat loop alone, without the boot's event in the BMC's log
 
     StartServiceA(service, 0, nullptr);
     while (bmc.LoggedCount() < kStartRequests + 1) Sleep(10);

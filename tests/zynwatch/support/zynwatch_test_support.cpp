@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "guards.h"
 #include "service_identity.h"
 
 const char kDriverKey[] = "System\\CurrentControlSet\\Services\\imbsim";
@@ -260,4 +261,37 @@ SC_HANDLE CreateZynwatchService(SC_HANDLE manager)
     return CreateServiceA(manager, kServiceName, kServiceDisplayName, SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
                           SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, ZynwatchPath().c_str(), nullptr, nullptr, nullptr,
                           nullptr, nullptr);
+}
+
+long RunBesideThis(const char *name, const std::string &arguments, DWORD limitMs, double *elapsedMs)
+{
+    std::string command = "\"" + ProgramBesideThis(name) + "\" " + arguments;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof(startup);
+    PROCESS_INFORMATION started = {};
+    long long from = CounterNow();
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, DETACHED_PROCESS, nullptr, nullptr, &startup,
+                        &started)) {
+        return -1;
+    }
+    UniqueHandle process(started.hProcess), thread(started.hThread);
+    bool ended = WaitForSingleObject(process.Get(), limitMs) == WAIT_OBJECT_0;
+    if (elapsedMs != nullptr) *elapsedMs = CounterMs(from, CounterNow(), CounterFrequency());
+    DWORD exitCode = 0;
+    GetExitCodeProcess(process.Get(), &exitCode);
+    if (!ended) TerminateProcess(process.Get(), 1);
+    return ended ? static_cast<long>(exitCode) : -1;
+}
+
+bool WriteServiceValue(const char *name, DWORD type, const void *data, DWORD size)
+{
+    HKEY opened;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &opened) != ERROR_SUCCESS) return false;
+    UniqueRegistryKey key(opened);
+    return RegSetValueExA(key.Get(), name, 0, type, static_cast<const BYTE *>(data), size) == ERROR_SUCCESS;
+}
+
+bool WriteServiceDword(const char *name, DWORD value)
+{
+    return WriteServiceValue(name, REG_DWORD, &value, sizeof(value));
 }

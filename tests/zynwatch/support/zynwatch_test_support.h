@@ -48,6 +48,14 @@ long long CounterFrequency();
 // The Windows path of a program in this program's own folder.
 std::string ProgramBesideThis(const char *name);
 
+// Runs that program with its arguments, its output discarded: its exit code, or -1 when it did not
+// start or end within limitMs (it is then ended); elapsedMs, when given, its wall time.
+long RunBesideThis(const char *name, const std::string &arguments, DWORD limitMs, double *elapsedMs);
+
+// Writes a value of the service's key; false when the key or the value cannot be written.
+bool WriteServiceValue(const char *name, DWORD type, const void *data, DWORD size);
+bool WriteServiceDword(const char *name, DWORD value);
+
 // A program started with its standard output into a file of its own, standard input from NUL; ended
 // by the destructor if it still runs, its file deleted. (Wine writes a child's debug channels to
 // the test's own standard error, so the prefix's log shows the entries of its services alone.)
