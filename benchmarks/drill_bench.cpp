@@ -17,11 +17,6 @@ const DWORD kLimitMs = 300000;
 const uint8_t kSetWatchdog = 0x24;
 const uint8_t kGetSelEntry = 0x43;
 
-static void SetDword(const char *name, DWORD value)
-{
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kServiceKeyPath, name, REG_DWORD, &value, sizeof(value));
-}
-
 // From the drill's Set Watchdog Timer (no action) to the next one, which arms the configured action
 // again or stops the timer, by the driver's clock; 0 when either is missing.
 static double WithoutActionMs(SimulatedBmc *bmc, uint32_t first)
@@ -88,7 +83,7 @@ int main()
         printf("cannot install the service\n");
         return 1;
     }
-    SetDword("HeartbeatInterval", 1);
+    WriteServiceDword("HeartbeatInterval", 1);
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {

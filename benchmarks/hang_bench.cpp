@@ -74,8 +74,7 @@ int main()
         printf("cannot install the service\n");
         return 1;
     }
-    DWORD interval = 1;
-    RegSetKeyValueA(HKEY_LOCAL_MACHINE, kServiceKeyPath, "HeartbeatInterval", REG_DWORD, &interval, sizeof(interval));
+    WriteServiceDword("HeartbeatInterval", 1);
     SC_HANDLE manager = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
     SC_HANDLE service = OpenServiceA(manager, kServiceName, SERVICE_ALL_ACCESS);
     if (service == nullptr) {

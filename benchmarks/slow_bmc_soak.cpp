@@ -80,13 +80,8 @@ int main(int argc, char **argv)
         return 1;
     }
     WriteServiceConfiguration(3, 0);
-    HKEY key;
-    DWORD interval = kIntervalSeconds;
-    RegOpenKeyExA(HKEY_LOCAL_MACHINE, kServiceKeyPath, 0, KEY_SET_VALUE, &key);
-    RegSetValueExA(key, "HeartbeatInterval", 0, REG_DWORD, reinterpret_cast<BYTE *>(&interval), sizeof(interval));
-    DWORD selEvents = 0;  // the heartbeat loop alone, without the boot's event in the BMC's log
-    RegSetValueExA(key, "SelEvents", 0, REG_DWORD, reinterpret_cast<BYTE *>(&selEvents), sizeof(selEvents));
-    RegCloseKey(key);
+    WriteServiceDword("HeartbeatInterval", kIntervalSeconds);
+    WriteServiceDword("SelEvents", 0);  // the heartbeat loop alone, without the boot's event in the BMC's log
 
     StartServiceA(service, 0, nullptr);
     long long frequency = CounterFrequency();
